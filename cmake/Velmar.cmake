@@ -1,0 +1,46 @@
+# Helpers shared by the folders' CMakeLists.
+
+# velmar_tests(DIR dir LIBS lib...): every test_*.cpp in dir becomes one GoogleTest
+# program and one CTest test, named after the file.
+function(velmar_tests)
+  cmake_parse_arguments(T "" "DIR" "LIBS;LABELS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${T_DIR}/test_*.cpp)
+  foreach(src ${sources})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(${name} ${src})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+    target_compile_definitions(${name} PRIVATE
+      VELMAR_TESTDATA="${VELMAR_SHARED_DIR}/testdata"
+      VELMAR_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+      VELMAR_BINARY_DIR="${CMAKE_BINARY_DIR}")
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+    if(T_LABELS)
+      set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+  endforeach()
+endfunction()
+
+# velmar_fuzzer(name sources... LIBS libs...): a libFuzzer target, built with VELMAR_FUZZ.
+function(velmar_fuzzer name)
+  cmake_parse_arguments(F "" "" "LIBS" ${ARGN})
+  if(VELMAR_FUZZ)
+    add_executable(${name} ${F_UNPARSED_ARGUMENTS})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(${name} PRIVATE ${F_LIBS})
+  endif()
+endfunction()
+
+# velmar_benchmark(name sources... LIBS libs...): a Google Benchmark program in build/bench.
+function(velmar_benchmark name)
+  cmake_parse_arguments(B "" "" "LIBS" ${ARGN})
+  find_package(benchmark QUIET)
+  if(benchmark_FOUND AND NOT VELMAR_FUZZ)
+    add_executable(${name} ${B_UNPARSED_ARGUMENTS})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+    target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
+  endif()
+endfunction()

@@ -2,8 +2,18 @@
 
 # velmar_tests(DIR dir LIBS lib...): every test_*.cpp in dir becomes one GoogleTest
 # program and one CTest test, named after the file.
+# Every fuzz_*.cpp in dir becomes a libFuzzer target when VELMAR_FUZZ is on (and
+# then the tests are not built).
 function(velmar_tests)
   cmake_parse_arguments(T "" "DIR" "LIBS;LABELS" ${ARGN})
+  if(VELMAR_FUZZ)
+    file(GLOB fuzzers CONFIGURE_DEPENDS ${T_DIR}/fuzz_*.cpp)
+    foreach(src ${fuzzers})
+      get_filename_component(name ${src} NAME_WE)
+      velmar_fuzzer(${name} ${src} LIBS ${T_LIBS})
+    endforeach()
+    return()
+  endif()
   file(GLOB sources CONFIGURE_DEPENDS ${T_DIR}/test_*.cpp)
   foreach(src ${sources})
     get_filename_component(name ${src} NAME_WE)

@@ -15,6 +15,10 @@ __attribute__((weak)) HDC gdi_window_dc(HWND window, const RECT* clip);
 __attribute__((weak)) void gdi_release_window_dc(HDC dc);
 }  // namespace plat
 __attribute__((weak)) int WINAPI FillRect(HDC dc, const RECT* rect, HBRUSH brush);
+/* The host entry's options, when the host entry is linked. */
+namespace plat {
+__attribute__((weak)) HostOptions& host_options();
+}  // namespace plat
 
 namespace plat {
 
@@ -270,6 +274,7 @@ void set_screen_size(int width, int height) {
   std::lock_guard<std::mutex> guard(wm().lock);
   wm().screen_width = width;
   wm().screen_height = height;
+  wm().screen_set = true;
 }
 
 std::vector<WindowPlace> window_stack() {
@@ -1242,13 +1247,24 @@ LRESULT WINAPI DefWindowProcW(HWND window, UINT message, WPARAM wparam, LPARAM l
 
 /* ---- System metrics and cursor ---- */
 
+/* The screen size is the one set by set_screen_size, else the host
+ * options' --screen, else 800 x 480. */
 int WINAPI GetSystemMetrics(int index) {
-  std::lock_guard<std::mutex> guard(wm().lock);
+  int width, height;
+  {
+    std::lock_guard<std::mutex> guard(wm().lock);
+    width = wm().screen_width;
+    height = wm().screen_height;
+    if (!wm().screen_set && host_options) {
+      width = host_options().screen_width;
+      height = host_options().screen_height;
+    }
+  }
   switch (index) {
     case SM_CXSCREEN:
-      return wm().screen_width;
+      return width;
     case SM_CYSCREEN:
-      return wm().screen_height;
+      return height;
     default:
       return 0;
   }

@@ -30,7 +30,8 @@
 
 namespace plat {
 
-/* ---- Screen size reported by GetSystemMetrics (default 800 x 480). ---- */
+/* ---- Screen size reported by GetSystemMetrics: set here (the screen's
+ * opening does it), else the host options' --screen, else 800 x 480. ---- */
 void set_screen_size(int width, int height);
 
 /* ---- Where the windows are, for drawing and clipping. ---- */

@@ -118,6 +118,7 @@ struct WindowManager {
   ATOM next_atom = 0xC100;
   uint64_t stack_version = 1;
   int screen_width = 800, screen_height = 480;
+  bool screen_set = false;
   HCURSOR cursor_shape = nullptr;
   int cursor_count = 0;
   std::vector<WindowObserver> observers;

@@ -1,0 +1,171 @@
+/* ini_write_string: locate with the shared scanner, compose the new text, and
+ * write old head + text + old tail to a sibling file that then replaces the
+ * original. */
+#include "ini_writer.h"
+
+#include <string.h>
+
+#include "ini_file.h"
+
+namespace {
+
+const int kTextBytes = 1024;  /* the composed text, terminator included */
+const int kChunk = 1024;      /* copy chunk, through the context's line buffer */
+const WCHAR kTempSuffix[] = TEXT(".tmp");
+
+IniWriteStepHook step_hook = NULL;
+
+bool step(int which) { return !step_hook || step_hook(which); }
+
+/* Puts replacement in the place of target in one step. Windows CE has no
+ * MoveFileExW: there DeleteAndRenameFile replaces an existing target, and a
+ * missing one is a plain rename. */
+BOOL replace_file(const WCHAR* target, const WCHAR* replacement, bool target_exists) {
+#if defined(_WIN32_WCE)
+  return target_exists ? DeleteAndRenameFile(target, replacement) : MoveFileW(replacement, target);
+#else
+  (void)target_exists;
+  return MoveFileExW(replacement, target, MOVEFILE_REPLACE_EXISTING);
+#endif
+}
+
+/* The separator before text placed at offset: "\r\n" unless the unit before it
+ * is a line feed or there is none. */
+const char* separator_before(IniFile* file, long offset) {
+  long unit = file->is_utf16 ? 2 : 1;
+  if (!file->stream || offset < unit || fseek(file->stream, offset - unit, SEEK_SET) != 0) return "";
+  unsigned char bytes[2] = {0, 0};
+  if (fread(bytes, 1, (size_t)unit, file->stream) != (size_t)unit) return "";
+  unsigned value = file->is_utf16 ? (unsigned)(bytes[0] | (bytes[1] << 8)) : bytes[0];
+  return value == 0x0A ? "" : "\r\n";
+}
+
+/* Composes the new text into text; returns its size in bytes, or -1 when it
+ * would not fit its buffer. */
+int compose(const IniFile* file, const char* separator, bool with_header, WCHAR* text) {
+  size_t extra = strlen(separator) + 1 + 2 + (with_header ? 4 : 0);
+  if (file->is_utf16) {
+    const WCHAR* section = static_cast<const WCHAR*>(file->section);
+    const WCHAR* key = static_cast<const WCHAR*>(file->key);
+    const WCHAR* value = static_cast<const WCHAR*>(file->value);
+    size_t units = extra + wcslen(key) + wcslen(value) + (with_header ? wcslen(section) : 0);
+    const size_t capacity = kTextBytes / sizeof(WCHAR);
+    if (units + 1 > capacity) return -1;
+    int n = with_header
+                ? _snwprintf(text, capacity, TEXT("%S[%s]\r\n%s=%s\r\n"), separator, section, key, value)
+                : _snwprintf(text, capacity, TEXT("%S%s=%s\r\n"), separator, key, value);
+    return n == (int)units ? n * (int)sizeof(WCHAR) : -1;
+  }
+  const char* section = static_cast<const char*>(file->section);
+  const char* key = static_cast<const char*>(file->key);
+  const char* value = static_cast<const char*>(file->value);
+  size_t bytes = extra + strlen(key) + strlen(value) + (with_header ? strlen(section) : 0);
+  if (bytes + 1 > (size_t)kTextBytes) return -1;
+  char* out = reinterpret_cast<char*>(text);
+  int n = with_header ? _snprintf(out, kTextBytes, "%s[%s]\r\n%s=%s\r\n", separator, section, key, value)
+                      : _snprintf(out, kTextBytes, "%s%s=%s\r\n", separator, key, value);
+  return n == (int)bytes ? n : -1;
+}
+
+bool write_all(HANDLE handle, const void* data, DWORD size) {
+  if (!step(INI_STEP_WRITE)) return false;
+  DWORD written = 0;
+  return WriteFile(handle, data, size, &written, NULL) && written == size;
+}
+
+/* Copies the old file's bytes [from, to) to handle in chunks through the line
+ * buffer; to < 0 copies up to the end of the file. A missing file (no stream)
+ * has no bytes. */
+bool copy_range(IniFile* file, long from, long to, HANDLE handle) {
+  if (!file->stream) return to < 0 || to == from;
+  if (fseek(file->stream, from, SEEK_SET) != 0) return false;
+  BYTE* chunk = reinterpret_cast<BYTE*>(file->line);
+  long left = to - from;
+  for (;;) {
+    size_t want = (size_t)kChunk;
+    if (to >= 0) {
+      if (left == 0) return true;
+      if (left < kChunk) want = (size_t)left;
+    }
+    if (!step(INI_STEP_READ)) return false;
+    size_t got = fread(chunk, 1, want, file->stream);
+    if (got < want && (ferror(file->stream) || to >= 0)) return false;
+    if (got > 0 && !write_all(handle, chunk, (DWORD)got)) return false;
+    if (to < 0 && got < want) return true;
+    left -= (long)got;
+  }
+}
+
+/* Writes the new content to temp_path. */
+bool write_replacement(IniFile* file, const WCHAR* temp_path, long region_start, long region_end,
+                       const WCHAR* text, int text_bytes) {
+  if (!step(INI_STEP_CREATE_TEMP)) return false;
+  HANDLE handle = CreateFileW(temp_path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  bool ok = copy_range(file, 0, region_start, handle) &&
+            write_all(handle, text, (DWORD)text_bytes) &&
+            copy_range(file, region_end, -1, handle) &&
+            step(INI_STEP_FLUSH) && FlushFileBuffers(handle);
+  bool close_allowed = step(INI_STEP_CLOSE_TEMP);
+  if (!CloseHandle(handle) || !close_allowed) ok = false;
+  if (!ok) DeleteFileW(temp_path);
+  return ok;
+}
+
+}  // namespace
+
+void ini_write_set_step_hook(IniWriteStepHook hook) { step_hook = hook; }
+
+int ini_write_string(const WCHAR* section, const WCHAR* key, const WCHAR* value,
+                     const WCHAR* path) {
+  if (!path || !section || !key || !value) return 0;
+
+  WCHAR temp_path[MAX_PATH + 8];
+  size_t path_length = wcslen(path);
+  const size_t suffix_length = sizeof kTempSuffix / sizeof kTempSuffix[0];  /* terminator included */
+  if (path_length == 0 || path_length + suffix_length > sizeof temp_path / sizeof temp_path[0])
+    return 0;
+  memcpy(temp_path, path, path_length * sizeof(WCHAR));
+  memcpy(temp_path + path_length, kTempSuffix, sizeof kTempSuffix);
+
+  /* A file that exists but cannot be opened for update (a read-only one) is
+   * refused; a missing one is new and empty, an ANSI file. */
+  IniFile file;
+  bool exists = ini_file_open(&file, path) == 0;
+  if (!exists && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) return 0;
+  if (ini_file_set_strings(&file, section, key, value) != 0) {
+    ini_file_close(&file);
+    return 0;
+  }
+
+  IniScan scan;
+  if (exists) {
+    ini_file_scan(&file, &scan);
+  } else {
+    memset(&scan, 0, sizeof scan);
+    scan.stop = INI_SCAN_END_OF_FILE;
+  }
+  if (scan.read_error) {
+    ini_file_close(&file);
+    return 0;
+  }
+  long region_start, region_end;
+  if (scan.stop == INI_SCAN_KEY_FOUND) {
+    region_start = scan.line_start;
+    region_end = scan.line_end;
+  } else {
+    region_start = region_end = scan.stop == INI_SCAN_SECTION_END ? scan.line_start : scan.position;
+  }
+
+  WCHAR text[kTextBytes / sizeof(WCHAR)];
+  int text_bytes = compose(&file, separator_before(&file, region_start), !scan.section_found, text);
+  bool ok = text_bytes > 0 && write_replacement(&file, temp_path, region_start, region_end, text, text_bytes);
+  ini_file_close(&file);
+  if (!ok) return 0;
+  if (!step(INI_STEP_REPLACE) || !replace_file(path, temp_path, exists)) {
+    DeleteFileW(temp_path);
+    return 0;
+  }
+  return 1;
+}

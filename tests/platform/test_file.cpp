@@ -32,9 +32,9 @@ std::string narrow(const wstring& s) {
     if (c >= 0x20 && c < 0x7F) {
       out += (char)c;
     } else {
-      char hex[12];
-      snprintf(hex, sizeof hex, "\\u%04X", (unsigned)c);
-      out += hex;
+      static const char hex[] = "0123456789ABCDEF";
+      out += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out += hex[(c >> shift) & 15];
     }
   }
   return out;
@@ -51,7 +51,7 @@ class Files : public ::testing::Test {
     host_root_ = dir;
     previous_root_ = plat::device_root();
     plat::set_device_root(host_root_);
-    base_ = TEXT("\\");
+    base_.assign(1, TEXT('\\'));
 #else
     WCHAR temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);

@@ -30,6 +30,7 @@ const double longest_wait_ms = 100.0;
 /* Ends a thread's queue: its windows go, senders waiting on it get 0. */
 void end_queue(const std::shared_ptr<Queue>& q) {
   std::vector<HWND> dropped;
+  HWND new_foreground;
   {
     std::lock_guard<std::mutex> guard(wm().lock);
     auto& m = wm();
@@ -42,11 +43,12 @@ void end_queue(const std::shared_ptr<Queue>& q) {
     q->posted.clear();
     q->input.clear();
     q->timers.clear();
-    drop_thread_windows_locked(q->thread_id, &dropped);
+    new_foreground = drop_thread_windows_locked(q->thread_id, &dropped);
     auto it = m.queues.find(q->thread_id);
     if (it != m.queues.end() && it->second == q) m.queues.erase(it);
   }
   for (HWND h : dropped) notify_observers(h, WindowChange::destroyed);
+  if (new_foreground) announce_activation(new_foreground);
 }
 
 struct QueueHolder {
@@ -277,6 +279,17 @@ bool send_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam, bool 
   return true;
 }
 
+/* The top-level windows that a broadcast reaches, front to back. */
+std::vector<HWND> broadcast_targets() {
+  std::lock_guard<std::mutex> guard(wm().lock);
+  std::vector<HWND> targets;
+  for (HWND h : wm().z) {
+    WindowRecord* w = window_locked(h);
+    if (w && w->state == WindowState::alive) targets.push_back(h);
+  }
+  return targets;
+}
+
 }  // namespace
 
 std::shared_ptr<Queue> current_queue() {
@@ -378,6 +391,10 @@ BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam
     return FALSE;
   }
   if (!window) return PostThreadMessageW(GetCurrentThreadId(), message, wparam, lparam);
+  if (window == HWND_BROADCAST) {
+    for (HWND h : broadcast_targets()) PostMessageW(h, message, wparam, lparam);
+    return TRUE;
+  }
   RemoteWindows* remote;
   {
     std::lock_guard<std::mutex> guard(wm().lock);
@@ -407,6 +424,10 @@ BOOL WINAPI PostThreadMessageW(DWORD thread_id, UINT message, WPARAM wparam, LPA
 
 LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   LRESULT result = 0;
+  if (window == HWND_BROADCAST) {
+    for (HWND h : broadcast_targets()) send_message(h, message, wparam, lparam, true, &result);
+    return 0;
+  }
   send_message(window, message, wparam, lparam, true, &result);
   return result;
 }
@@ -417,6 +438,10 @@ BOOL WINAPI SendNotifyMessageW(HWND window, UINT message, WPARAM wparam, LPARAM 
     return FALSE;
   }
   LRESULT result = 0;
+  if (window == HWND_BROADCAST) {
+    for (HWND h : broadcast_targets()) send_message(h, message, wparam, lparam, false, &result);
+    return TRUE;
+  }
   return send_message(window, message, wparam, lparam, false, &result) ? TRUE : FALSE;
 }
 

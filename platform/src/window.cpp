@@ -233,16 +233,30 @@ void invalidate_locked(WindowRecord& w, const RECT* rect, bool erase) {
   w.queue->wake.notify_all();
 }
 
-void drop_thread_windows_locked(DWORD thread_id, std::vector<HWND>* dropped) {
+HWND drop_thread_windows_locked(DWORD thread_id, std::vector<HWND>* dropped) {
   auto& m = wm();
+  bool had_foreground = false;
   std::vector<std::shared_ptr<WindowRecord>> mine;
   for (auto& entry : m.windows)
     if (entry.second->thread_id == thread_id) mine.push_back(entry.second);
   for (auto& w : mine) {
     if (w->visible()) expose_below_locked(z_index_locked(w->handle) + 1, w->rect);
+    if (m.foreground == w->handle) had_foreground = true;
     destroy_record_locked(*w);
     dropped->push_back(w->handle);
   }
+  if (!had_foreground) return nullptr;
+  HWND next = next_active_locked(nullptr);
+  if (WindowRecord* w = window_locked(next)) {
+    raise_locked(*w);
+    m.foreground = next;
+  }
+  return next;
+}
+
+void announce_activation(HWND window) {
+  notify_observers(window, WindowChange::foreground);
+  deliver(window, WM_ACTIVATE, WA_ACTIVE, 0);
 }
 
 LRESULT call_window(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

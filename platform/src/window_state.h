@@ -137,8 +137,14 @@ WindowRecord* window_locked(HWND window);
  * coordinates, clipped to the client area); wakes the owner's queue. */
 void invalidate_locked(WindowRecord& w, const RECT* rect, bool erase);
 
-/* With the lock held: drops a dead thread's windows without messages. */
-void drop_thread_windows_locked(DWORD thread_id, std::vector<HWND>* dropped);
+/* With the lock held: drops a dead thread's windows without messages. When
+ * the foreground window was one of them, the first visible window in Z order
+ * takes its place and is returned (else null). */
+HWND drop_thread_windows_locked(DWORD thread_id, std::vector<HWND>* dropped);
+
+/* Tells a window that drop_thread_windows_locked made it the foreground
+ * window (lock not held). */
+void announce_activation(HWND window);
 
 /* Calls a window's procedure (lock not held); 0 when the window is gone. */
 LRESULT call_window(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

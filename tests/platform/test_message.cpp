@@ -3,8 +3,10 @@
  * simulator) are marked and left out of the Windows build. */
 #include "test_window_recorder.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 
 #if !defined(_WIN32)
 #include <chrono>
@@ -78,8 +80,12 @@ TEST_F(Messages, RefusedCreation) {
 }
 
 TEST_F(Messages, ThreadEndDestroysItsWindows) {
+  HWND mine = rec::create(TEXT("Survivor"), WS_POPUP | WS_VISIBLE);
   HWND w = nullptr;
-  std::function<void()> body = [&] { w = rec::create(TEXT("Orphan")); };
+  std::function<void()> body = [&] {
+    w = rec::create(TEXT("Orphan"), WS_POPUP | WS_VISIBLE);
+    SetForegroundWindow(w);
+  };
   HANDLE t = rec::run_thread(&body);
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(t, 10000));
   CloseHandle(t);
@@ -91,6 +97,11 @@ TEST_F(Messages, ThreadEndDestroysItsWindows) {
 #endif
   EXPECT_FALSE(IsWindow(w));
   EXPECT_TRUE(FindWindowW(nullptr, TEXT("Orphan")) == nullptr);
+#if !defined(_WIN32)
+  /* Host: the next visible window takes over the foreground. */
+  EXPECT_EQ(mine, GetForegroundWindow());
+#endif
+  DestroyWindow(mine);
 }
 
 /* ---- Painting ---- */
@@ -387,6 +398,40 @@ TEST_F(Messages, CopyDataAcrossThreads) {
   EXPECT_FALSE(PostMessageW(navi.window(), WM_COPYDATA, 0, (LPARAM)&cd));
   EXPECT_EQ((DWORD)ERROR_MESSAGE_SYNC_ONLY, GetLastError());
   DestroyWindow(mine);
+}
+
+/* A broadcast reaches every top-level window, whichever thread owns it;
+ * WM_NULL with a marker is harmless to any other window on the desktop. */
+TEST_F(Messages, BroadcastReachesWindowsOfEveryThread) {
+  rec::WindowThread one(TEXT("BroadcastOne"));
+  rec::WindowThread two(TEXT("BroadcastTwo"));
+  HWND mine = rec::create(TEXT("BroadcastMine"));
+  HWND hidden = rec::create(TEXT("BroadcastHidden"));
+  ASSERT_TRUE(mine && hidden && one.window() && two.window());
+  const LPARAM marker = 0x5EC0DE;
+  std::mutex lock;
+  std::vector<std::pair<HWND, WPARAM>> got;
+  rec::set_react([&](HWND w, UINT m, WPARAM wp, LPARAM lp, LRESULT* result) {
+    if (m != WM_NULL || lp != marker) return false;
+    std::lock_guard<std::mutex> guard(lock);
+    got.push_back({w, wp});
+    *result = 0;
+    return true;
+  });
+  auto count = [&](HWND w, WPARAM wp) {
+    std::lock_guard<std::mutex> guard(lock);
+    return std::count(got.begin(), got.end(), std::make_pair(w, wp));
+  };
+  SendMessageW(HWND_BROADCAST, WM_NULL, 1, marker);
+  for (HWND w : {mine, hidden, one.window(), two.window()}) EXPECT_EQ(1, count(w, 1));
+
+  EXPECT_TRUE(PostMessageW(HWND_BROADCAST, WM_NULL, 2, marker));
+  rec::pump();
+  for (int i = 0; i < 5000 && (count(one.window(), 2) == 0 || count(two.window(), 2) == 0); i++)
+    Sleep(1);
+  for (HWND w : {mine, hidden, one.window(), two.window()}) EXPECT_EQ(1, count(w, 2));
+  DestroyWindow(mine);
+  DestroyWindow(hidden);
 }
 
 TEST_F(Messages, PostThreadMessageNeedsAQueue) {

@@ -4,14 +4,14 @@
  * only, so that the tests also build for Windows. */
 #pragma once
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <windows.h>
 
 namespace rec {
 

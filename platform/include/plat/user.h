@@ -12,8 +12,11 @@
  *
  * Host differences: windows have no frame or caption (the client area is the
  * whole window), child windows are not supported (WS_CHILD fails with
- * ERROR_NOT_SUPPORTED), and a window's update region is kept as the bounding
- * rectangle of everything invalidated. */
+ * ERROR_NOT_SUPPORTED), a window's update region is kept as the bounding
+ * rectangle of everything invalidated, and invalidating a hidden window does
+ * nothing (showing a window invalidates all of it). The screen keeps no
+ * picture per window: what a window uncovers by hiding or moving is
+ * invalidated, with erase, in the windows below. */
 #pragma once
 
 #include "plat/wintypes.h"
@@ -186,6 +189,8 @@ typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 #define HWND_BOTTOM ((HWND)1)
 #define HWND_TOPMOST ((HWND)(LONG_PTR)-1)
 #define HWND_NOTOPMOST ((HWND)(LONG_PTR)-2)
+/* SendMessageW / PostMessageW / SendNotifyMessageW to every top-level window. */
+#define HWND_BROADCAST ((HWND)0xffff)
 
 /* ---- Window data ---- */
 #define GWLP_WNDPROC (-4)

@@ -6,7 +6,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifndef _WIN32
@@ -755,6 +757,28 @@ TEST_F(Files, LocksWithinTheProcess) {
   EXPECT_TRUE(LockFileEx(a, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 5, 0, &at));
   CloseHandle(a);
   EXPECT_TRUE(LockFileEx(b, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 5, 0, &at));
+  CloseHandle(b);
+}
+
+TEST_F(Files, BlockingLockWaitsForTheUnlock) {
+  write(TEXT("w.bin"), std::string(16, 'x'));
+  HANDLE a = open(TEXT("w.bin"), GENERIC_READ | GENERIC_WRITE);
+  HANDLE b = open(TEXT("w.bin"), GENERIC_READ | GENERIC_WRITE);
+  ASSERT_TRUE(LockFile(a, 0, 0, 8, 0));
+  std::atomic<bool> locked{false};
+  std::thread waiter([&] {
+    OVERLAPPED at = {};
+    at.Offset = 4;
+    EXPECT_TRUE(LockFileEx(b, LOCKFILE_EXCLUSIVE_LOCK, 0, 2, 0, &at));
+    locked = true;
+    EXPECT_TRUE(UnlockFileEx(b, 0, 2, 0, &at));
+  });
+  Sleep(50);
+  EXPECT_FALSE(locked) << "the lock is granted only after the unlock";
+  ASSERT_TRUE(UnlockFile(a, 0, 0, 8, 0));
+  waiter.join();
+  EXPECT_TRUE(locked);
+  CloseHandle(a);
   CloseHandle(b);
 }
 

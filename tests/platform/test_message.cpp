@@ -568,6 +568,99 @@ TEST_F(Messages, TimersFollowTheDeviceSpeed) {
   DestroyWindow(w);
 }
 
+/* A stand-in device program: its own process (on a thread of this host
+ * process), its own class, one window, a message loop. */
+struct StandIn {
+  std::mutex lock;
+  std::vector<unsigned char> copied;
+  const void* copied_from = nullptr;
+};
+StandIn& stand_in() {
+  static StandIn s;
+  return s;
+}
+
+LRESULT CALLBACK stand_in_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  switch (m) {
+    case WM_COPYDATA: {
+      auto* cd = (const COPYDATASTRUCT*)lp;
+      std::lock_guard<std::mutex> guard(stand_in().lock);
+      stand_in().copied.assign((const unsigned char*)cd->lpData,
+                               (const unsigned char*)cd->lpData + cd->cbData);
+      stand_in().copied_from = cd->lpData;
+      return TRUE;
+    }
+    case WM_DESTROY:
+      PostQuitMessage(5);
+      return 0;
+    default:
+      return DefWindowProcW(w, m, wp, lp);
+  }
+}
+
+DWORD stand_in_main(const std::u16string&) {
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = stand_in_proc;
+  wc.lpszClassName = TEXT("VelmarTestAlarm");
+  if (!RegisterClassW(&wc)) return 1;
+  if (!CreateWindowExW(0, wc.lpszClassName, TEXT("AlarmStandIn"), WS_POPUP, 0, 0, 10, 10, nullptr,
+                       nullptr, nullptr, nullptr))
+    return 2;
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+  return (DWORD)msg.wParam;
+}
+
+/* Host: a stand-in device program is another process: its class name does
+ * not clash with ours, its window is found and reached by messages, and
+ * WM_COPYDATA gives it a copy of the block. */
+TEST_F(Messages, StandInProgramIsAnotherProcess) {
+  WNDCLASSW ours = {};
+  ours.lpfnWndProc = DefWindowProcW;
+  ours.lpszClassName = TEXT("VelmarTestAlarm");
+  ASSERT_NE(0, RegisterClassW(&ours));
+  plat::register_program(u"\\residentflash2\\TestAlarm.exe", stand_in_main);
+  PROCESS_INFORMATION pi = {};
+  ASSERT_TRUE(CreateProcessW(TEXT("\\residentflash2\\TestAlarm.exe"), nullptr, nullptr, nullptr,
+                             FALSE, 0, nullptr, nullptr, nullptr, &pi));
+  HWND alarm = nullptr;
+  for (int i = 0; i < 5000 && !alarm; i++) {
+    alarm = FindWindowW(TEXT("VelmarTestAlarm"), TEXT("AlarmStandIn"));
+    if (!alarm) Sleep(1);
+  }
+  ASSERT_TRUE(alarm != nullptr);
+  DWORD pid = 0;
+  EXPECT_EQ(pi.dwThreadId, GetWindowThreadProcessId(alarm, &pid));
+  EXPECT_EQ(pi.dwProcessId, pid);
+  EXPECT_NE(GetCurrentProcessId(), pid);
+
+  char block[520];
+  for (size_t i = 0; i < sizeof(block); i++) block[i] = (char)(i * 7);
+  COPYDATASTRUCT cd = {256, sizeof(block), block};
+  EXPECT_EQ(TRUE, SendMessageW(alarm, WM_COPYDATA, 0, (LPARAM)&cd));
+  {
+    std::lock_guard<std::mutex> guard(stand_in().lock);
+    ASSERT_EQ(sizeof(block), stand_in().copied.size());
+    EXPECT_EQ(0, memcmp(block, stand_in().copied.data(), sizeof(block)));
+    EXPECT_NE((const void*)block, stand_in().copied_from);
+  }
+  /* Timers of another process's window cannot be set. */
+  SetLastError(0xBEEF);
+  EXPECT_EQ(0u, SetTimer(alarm, 1, 100, nullptr));
+  EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+
+  EXPECT_TRUE(PostMessageW(alarm, WM_CLOSE, 0, 0));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 10000));
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  EXPECT_EQ(5u, code);
+  EXPECT_TRUE(FindWindowW(TEXT("VelmarTestAlarm"), nullptr) == nullptr);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  plat::unregister_programs();
+  UnregisterClassW(ours.lpszClassName, nullptr);
+}
+
 /* Host: keys from the simulator go to the focus window; TranslateMessage
  * makes the character. */
 TEST_F(Messages, KeysGoToTheFocusWindow) {

@@ -8,13 +8,6 @@
 #include "plat/host.h"
 #include "window_state.h"
 
-/* Weak while the GDI module is being completed, so that the window manager
- * links on its own; a program that draws links the GDI module in. */
-namespace plat {
-__attribute__((weak)) HDC gdi_window_dc(HWND window, const RECT* clip);
-__attribute__((weak)) void gdi_release_window_dc(HDC dc);
-}  // namespace plat
-__attribute__((weak)) int WINAPI FillRect(HDC dc, const RECT* rect, HBRUSH brush);
 /* The host entry's options, when the host entry is linked. */
 namespace plat {
 __attribute__((weak)) HostOptions& host_options();
@@ -24,15 +17,9 @@ namespace plat {
 
 namespace {
 
-/* Without the GDI module a DC is an opaque token that draws nothing. */
-HDC window_dc(HWND window, const RECT* clip) {
-  if (gdi_window_dc) return gdi_window_dc(window, clip);
-  return (HDC)(window ? (uintptr_t)window | 1 : (uintptr_t)0xDC1);
-}
+HDC window_dc(HWND window, const RECT* clip) { return gdi_window_dc(window, clip); }
 
-void release_window_dc(HDC dc) {
-  if (gdi_release_window_dc) gdi_release_window_dc(dc);
-}
+void release_window_dc(HDC dc) { gdi_release_window_dc(dc); }
 
 bool equal_nocase(const std::u16string& a, const WCHAR* b) {
   size_t n = 0;
@@ -1214,7 +1201,7 @@ LRESULT WINAPI DefWindowProcW(HWND window, UINT message, WPARAM wparam, LPARAM l
         brush = w->cls->info.hbrBackground;
         client = RECT{0, 0, w->width(), w->height()};
       }
-      if (!brush || !FillRect) return 0;
+      if (!brush) return 0;
       FillRect((HDC)wparam, &client, brush);
       return 1;
     }

@@ -323,6 +323,59 @@ TEST_F(Windows, CursorAndMetrics) {
 #endif
 }
 
+/* The default WM_ERASEBKGND fills with the class brush and says so, so
+ * BeginPaint reports nothing left to erase. */
+LRESULT CALLBACK painting_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == WM_PAINT) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(w, &ps);
+    /* Paints the whole client area; only the update rectangle may change. */
+    RECT all;
+    GetClientRect(w, &all);
+    HBRUSH green = CreateSolidBrush(RGB(0, 255, 0));
+    FillRect(dc, &all, green);
+    DeleteObject(green);
+    SetWindowLongPtrW(w, GWLP_USERDATA, ps.fErase ? 2 : 1);
+    EndPaint(w, &ps);
+    return 0;
+  }
+  return DefWindowProcW(w, m, wp, lp);
+}
+
+TEST_F(Windows, PaintingWithTheClassBrush) {
+  HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
+  WNDCLASSW wc = make_class(TEXT("VelmarTestPainting"), painting_proc);
+  wc.hbrBackground = blue;
+  ASSERT_NE(0, RegisterClassW(&wc));
+  HWND w = CreateWindowExW(0, wc.lpszClassName, TEXT("Painting"), WS_POPUP | WS_VISIBLE, 100, 50,
+                           200, 100, nullptr, nullptr, wc.hInstance, nullptr);
+  ASSERT_TRUE(w != nullptr);
+  SetWindowPos(w, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  rec::pump();
+  HDC mine = GetDC(w);
+  ASSERT_TRUE(mine != nullptr);
+  EXPECT_EQ(1, DefWindowProcW(w, WM_ERASEBKGND, (WPARAM)mine, 0));
+  ReleaseDC(w, mine);
+  ValidateRect(w, nullptr);
+
+  RECT part = {10, 10, 20, 20};
+  InvalidateRect(w, &part, TRUE);
+  rec::pump();
+  EXPECT_EQ(1, GetWindowLongPtrW(w, GWLP_USERDATA)); /* erased by the brush */
+#if !defined(_WIN32)
+  /* Host: the window's DC draws on the screen at the window's place,
+   * clipped to what was invalid. */
+  HDC screen = GetDC(nullptr);
+  EXPECT_EQ(RGB(0, 255, 0), GetPixel(screen, 100 + 15, 50 + 15));
+  EXPECT_EQ(RGB(0, 0, 255), GetPixel(screen, 100 + 25, 50 + 15));
+  EXPECT_EQ(RGB(0, 0, 255), GetPixel(screen, 100 + 5, 50 + 5));
+  ReleaseDC(nullptr, screen);
+#endif
+  DestroyWindow(w);
+  UnregisterClassW(wc.lpszClassName, wc.hInstance);
+  DeleteObject(blue);
+}
+
 #if !defined(_WIN32)
 
 /* Host: the Z order that drawing and pen routing follow. */

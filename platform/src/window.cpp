@@ -738,7 +738,9 @@ BOOL WINAPI SetWindowPos(HWND window, HWND insert_after, int x, int y, int width
         m.stack_version++;
       } else if (insert_after == HWND_TOP || insert_after == HWND_TOPMOST ||
                  insert_after == HWND_NOTOPMOST) {
-        raised = raise_locked(*w);
+        /* An asked-for raise is reported even when the window was on top. */
+        raise_locked(*w);
+        raised = true;
       } else if (window_locked(insert_after) && insert_after != window) {
         z.erase(z.begin() + (long)old_z);
         z.insert(z.begin() + (long)z_index_locked(insert_after) + 1, window);

@@ -66,6 +66,9 @@ HWND pointer_event(PointerKind kind, int x, int y);
 HWND key_event(UINT virtual_key, bool down);
 
 /* ---- Window changes, for the event log ---- */
+/* `raised`: moved to the top of the Z order by activation, or asked to go
+ * there by SetWindowPos (HWND_TOP, HWND_TOPMOST, HWND_NOTOPMOST) even when it
+ * was there already. `shown` / `hidden` / `foreground` only on a change. */
 enum class WindowChange { created, destroyed, shown, hidden, raised, foreground };
 using WindowObserver = std::function<void(HWND window, WindowChange change)>;
 /* Observers are called on the thread that made the change, without any lock

@@ -537,6 +537,8 @@ TEST_F(Windows, ObserversSeeWindowChanges) {
   HWND w = rec::create(TEXT("Observed"), WS_POPUP, 0, 0, 10, 10);
   ASSERT_TRUE(w != nullptr);
   ShowWindow(w, SW_SHOW);
+  SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  SetForegroundWindow(w);
   ShowWindow(w, SW_HIDE);
   DestroyWindow(w);
   plat::window_observers_clear();
@@ -544,8 +546,10 @@ TEST_F(Windows, ObserversSeeWindowChanges) {
   std::vector<C> mine;
   for (auto& e : changes)
     if (e.first == w) mine.push_back(e.second);
-  /* Created windows are on top already, so showing does not raise. */
-  EXPECT_EQ((std::vector<C>{C::created, C::shown, C::foreground, C::hidden, C::destroyed}), mine);
+  /* Created windows are on top already, so showing does not raise; asking
+   * for the top does; the foreground it has already is no change. */
+  EXPECT_EQ((std::vector<C>{C::created, C::shown, C::foreground, C::raised, C::hidden, C::destroyed}),
+            mine);
 }
 
 #endif

@@ -5,6 +5,7 @@
  * Windows build. */
 #include "test_window_recorder.h"
 
+#include <algorithm>
 #include <cstring>
 
 #if !defined(_WIN32)
@@ -162,7 +163,7 @@ TEST_F(Windows, WindowData) {
     int index;
     LONG value;
   };
-  const Case cases[] = {{GWL_USERDATA, 0x12345678}, {0, -5}, {4, 77}};
+  const Case cases[] = {{GWLP_USERDATA, 0x12345678}, {0, -5}, {4, 77}};
   for (const Case& c : cases) {
     EXPECT_EQ(0, SetWindowLongW(w, c.index, c.value)) << c.index;
     SetLastError(0xBEEF);

@@ -31,6 +31,7 @@ void sdl_close() {
   if (d.window) SDL_DestroyWindow(d.window);
   d = SdlDisplay();
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit(); /* nobody else uses SDL */
 }
 
 bool sdl_open(int width, int height) {

@@ -45,7 +45,7 @@ void make_dib(Dib* d, int width, int height, int depth, DWORD compression,
   info.h.biBitCount = (WORD)depth;
   info.h.biCompression = compression;
   info.h.biClrUsed = depth <= 8 ? (DWORD)table.size() : 0;
-  memcpy(info.colors, table.data(), table.size() * 4);
+  if (!table.empty()) memcpy(info.colors, table.data(), table.size() * 4);
   void* bits = nullptr;
   d->bitmap = CreateDIBSection(nullptr, (BITMAPINFO*)&info, DIB_RGB_COLORS, &bits, nullptr, 0);
   ASSERT_NE(nullptr, d->bitmap);

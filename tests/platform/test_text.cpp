@@ -1,0 +1,309 @@
+/* Fonts and text drawing: Chinese glyphs drawn in the text colour inside
+ * the rectangle, alignment, line breaks, DT_CALCRECT, background modes,
+ * font heights, extents and prefixes. Ink is found by looking at the pixels
+ * of a white 32-bit DIB section. */
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+#ifndef _WIN32
+#include "../../platform/src/gdi_internal.h"
+#include "plat/host.h"
+#endif
+
+namespace {
+
+struct Canvas {
+  HDC dc = nullptr;
+  HBITMAP bitmap = nullptr;
+  HGDIOBJ old = nullptr;
+  uint32_t* bits = nullptr;
+  int width, height;
+
+  Canvas(int w, int h) : width(w), height(h) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* p = nullptr;
+    bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &p, nullptr, 0);
+    bits = (uint32_t*)p;
+    dc = CreateCompatibleDC(nullptr);
+    old = SelectObject(dc, bitmap);
+    clear();
+  }
+  ~Canvas() {
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    DeleteObject(bitmap);
+  }
+  void clear() {
+    for (int i = 0; i < width * height; i++) bits[i] = 0xFFFFFF;
+  }
+  uint32_t at(int x, int y) const { return bits[y * width + x] & 0xFFFFFF; }
+  std::vector<uint32_t> pixels() const {
+    GdiFlush();
+    std::vector<uint32_t> v(bits, bits + width * height);
+    for (uint32_t& p : v) p &= 0xFFFFFF;
+    return v;
+  }
+};
+
+/* Where the pixels differing from white are. */
+struct Ink {
+  int count = 0;
+  RECT box{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+};
+
+Ink ink_of(const Canvas& c, uint32_t only = 0xFFFFFFFF) {
+  GdiFlush();
+  Ink ink;
+  for (int y = 0; y < c.height; y++)
+    for (int x = 0; x < c.width; x++) {
+      uint32_t p = c.at(x, y);
+      if (p == 0xFFFFFF || (only != 0xFFFFFFFF && p != only)) continue;
+      ink.count++;
+      ink.box.left = std::min<LONG>(ink.box.left, x);
+      ink.box.top = std::min<LONG>(ink.box.top, y);
+      ink.box.right = std::max<LONG>(ink.box.right, x + 1);
+      ink.box.bottom = std::max<LONG>(ink.box.bottom, y + 1);
+    }
+  return ink;
+}
+
+/* A font as the pages make theirs: weight 600, ClearType quality. */
+HFONT page_font(LONG height, const WCHAR* face) {
+  LOGFONTW lf{};
+  lf.lfHeight = height;
+  lf.lfWeight = 600;
+  lf.lfQuality = CLEARTYPE_QUALITY;
+  lf.lfCharSet = lstrcmpW(face, TEXT("宋体")) == 0 ? DEFAULT_CHARSET : ANSI_CHARSET;
+  lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
+  return CreateFontIndirectW(&lf);
+}
+
+struct TextTest : testing::Test {
+  Canvas canvas{240, 100};
+  HFONT font = page_font(30, TEXT("默认"));
+  HGDIOBJ old_font = nullptr;
+  TEXTMETRICW tm{};
+  void SetUp() override {
+    ASSERT_NE(nullptr, font);
+    old_font = SelectObject(canvas.dc, font);
+    ASSERT_TRUE(GetTextMetricsW(canvas.dc, &tm));
+    SetBkMode(canvas.dc, TRANSPARENT);
+    SetTextColor(canvas.dc, RGB(255, 0, 0));
+  }
+  void TearDown() override {
+    SelectObject(canvas.dc, old_font);
+    DeleteObject(font);
+  }
+  SIZE extent(const WCHAR* text) {
+    SIZE s{};
+    EXPECT_TRUE(GetTextExtentPoint32W(canvas.dc, text, lstrlenW(text), &s));
+    return s;
+  }
+};
+
+#ifndef _WIN32
+/* Host: every face name, the device's own included, resolves to a font
+ * with Chinese glyphs. */
+TEST(FontResolution, EveryFaceNameFindsChineseGlyphs) {
+  const WCHAR* faces[] = {TEXT("默认"), TEXT("宋体"), TEXT(""), TEXT("Arial"), TEXT("System"),
+                          TEXT("No Such Font 123")};
+  const WCHAR text[] = TEXT("请插入地图卡话务员设定地址");
+  for (const WCHAR* face : faces) {
+    SCOPED_TRACE(plat::utf16_to_utf8(face));
+    HFONT font = page_font(30, face);
+    std::string file;
+    int index = -1;
+    ASSERT_TRUE(plat::font_source(font, &file, &index));
+    EXPECT_FALSE(file.empty());
+    for (const WCHAR* p = text; *p; p++) EXPECT_NE(0u, plat::font_glyph_index(font, *p)) << file;
+    DeleteObject(font);
+  }
+  EXPECT_EQ(0u, plat::font_glyph_index(nullptr, 0x4E2D));
+}
+#endif
+
+TEST_F(TextTest, ChineseTextIsDrawnInsideItsRectangle) {
+  RECT rect{10, 10, 200, 60};
+  int height = DrawTextW(canvas.dc, TEXT("请插入地图卡"), -1, &rect, DT_LEFT | DT_TOP | DT_SINGLELINE);
+  EXPECT_EQ(tm.tmHeight, height);
+  Ink all = ink_of(canvas), red = ink_of(canvas, 0xFF0000);
+  EXPECT_GT(red.count, 100); /* solid strokes in the text colour */
+  EXPECT_GE(all.box.left, rect.left);
+  EXPECT_GE(all.box.top, rect.top);
+  EXPECT_LE(all.box.right, rect.right);
+  EXPECT_LE(all.box.bottom, rect.bottom);
+  /* Six wide glyphs fill most of the text's extent. */
+  EXPECT_GT(all.box.right - all.box.left, extent(TEXT("请插入地图卡")).cx * 3 / 4);
+  /* Other characters make other ink; the same ones the same ink. */
+  std::vector<uint32_t> first = canvas.pixels();
+  canvas.clear();
+  DrawTextW(canvas.dc, TEXT("话务员设定地址"), -1, &rect, DT_LEFT | DT_TOP | DT_SINGLELINE);
+  EXPECT_NE(first, canvas.pixels());
+  canvas.clear();
+  DrawTextW(canvas.dc, TEXT("请插入地图卡"), -1, &rect, DT_LEFT | DT_TOP | DT_SINGLELINE);
+  EXPECT_EQ(first, canvas.pixels());
+}
+
+TEST_F(TextTest, AlignmentFlagsPlaceTheTextCell) {
+  const RECT rect{20, 10, 220, 90};
+  const WCHAR* text = TEXT("中文");
+  SIZE size = extent(text);
+  ASSERT_GT(size.cx, 0);
+  ASSERT_EQ(tm.tmHeight, size.cy);
+  struct Case {
+    UINT flags;
+    LONG left, top; /* the cell's corner */
+  };
+  const LONG w = rect.right - rect.left, h = rect.bottom - rect.top;
+  const Case cases[] = {
+      {DT_LEFT | DT_TOP, rect.left, rect.top},
+      {DT_CENTER | DT_TOP, rect.left + (w - size.cx) / 2, rect.top},
+      {DT_RIGHT | DT_TOP, rect.right - size.cx, rect.top},
+      {DT_LEFT | DT_VCENTER, rect.left, rect.top + (h - size.cy) / 2},
+      {DT_CENTER | DT_VCENTER, rect.left + (w - size.cx) / 2, rect.top + (h - size.cy) / 2},
+      {DT_RIGHT | DT_BOTTOM, rect.right - size.cx, rect.bottom - size.cy},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "flags 0x" << std::hex << c.flags);
+    canvas.clear();
+    RECT r = rect;
+    DrawTextW(canvas.dc, text, -1, &r, c.flags | DT_SINGLELINE);
+    Ink ink = ink_of(canvas);
+    ASSERT_GT(ink.count, 0);
+    EXPECT_GE(ink.box.left, c.left - 1);
+    EXPECT_LE(ink.box.right, c.left + size.cx + 1);
+    EXPECT_GE(ink.box.top, c.top);
+    EXPECT_LE(ink.box.bottom, c.top + size.cy);
+    /* The glyphs fill their cell's width, not some other part of the rectangle. */
+    EXPECT_GT(ink.box.right - ink.box.left, size.cx * 3 / 4);
+  }
+}
+
+TEST_F(TextTest, VerticalCentringNeedsASingleLine) {
+  RECT rect{0, 0, 240, 100};
+  DrawTextW(canvas.dc, TEXT("中文"), -1, &rect, DT_VCENTER);
+  Ink ink = ink_of(canvas);
+  ASSERT_GT(ink.count, 0);
+  EXPECT_LE(ink.box.bottom, tm.tmHeight); /* drawn at the top */
+}
+
+TEST_F(TextTest, LineBreaksMakeLinesUnlessSingleLine) {
+  for (const WCHAR* text : {TEXT("一行\r\n二行"), TEXT("一行\n二行")}) {
+    canvas.clear();
+    RECT rect{0, 0, 240, 100};
+    EXPECT_EQ(2 * tm.tmHeight, DrawTextW(canvas.dc, text, -1, &rect, DT_LEFT));
+    Ink ink = ink_of(canvas);
+    EXPECT_GT(ink.box.bottom, tm.tmHeight); /* ink on the second line */
+    EXPECT_LE(ink.box.bottom, 2 * tm.tmHeight);
+    canvas.clear();
+    EXPECT_EQ(tm.tmHeight, DrawTextW(canvas.dc, text, -1, &rect, DT_LEFT | DT_SINGLELINE));
+    EXPECT_LE(ink_of(canvas).box.bottom, tm.tmHeight);
+  }
+  /* The count limits the text: only the first line. */
+  RECT rect{0, 0, 240, 100};
+  EXPECT_EQ(tm.tmHeight, DrawTextW(canvas.dc, TEXT("一行\r\n二行"), 2, &rect, DT_LEFT));
+}
+
+TEST_F(TextTest, CalcRectMeasuresWithoutDrawing) {
+  RECT one{5, 7, 5, 7};
+  SIZE size = extent(TEXT("中文字"));
+  EXPECT_EQ(tm.tmHeight, DrawTextW(canvas.dc, TEXT("中文字"), -1, &one, DT_CALCRECT | DT_SINGLELINE));
+  EXPECT_EQ(5 + size.cx, one.right);
+  EXPECT_EQ(7 + tm.tmHeight, one.bottom);
+  RECT two{0, 0, 0, 0};
+  EXPECT_EQ(2 * tm.tmHeight, DrawTextW(canvas.dc, TEXT("中\r\n中文字"), -1, &two, DT_CALCRECT));
+  EXPECT_EQ(size.cx, two.right);
+  EXPECT_EQ(2 * tm.tmHeight, two.bottom);
+  EXPECT_EQ(0, ink_of(canvas).count);
+}
+
+TEST_F(TextTest, OpaqueModeFillsTheTextCell) {
+  RECT rect{10, 10, 230, 90};
+  SetBkColor(canvas.dc, RGB(0, 0, 255));
+  DrawTextW(canvas.dc, TEXT("中文"), -1, &rect, DT_LEFT | DT_SINGLELINE);
+  EXPECT_EQ(0, ink_of(canvas, 0x0000FF).count); /* transparent: no background */
+  SetBkMode(canvas.dc, OPAQUE);
+  DrawTextW(canvas.dc, TEXT("中文"), -1, &rect, DT_LEFT | DT_SINGLELINE);
+  Ink blue = ink_of(canvas, 0x0000FF);
+  SIZE size = extent(TEXT("中文"));
+  EXPECT_GT(blue.count, size.cx * size.cy / 3);
+  EXPECT_EQ(rect.left, blue.box.left);
+  EXPECT_EQ(rect.top, blue.box.top);
+  EXPECT_EQ(rect.left + size.cx, blue.box.right);
+  EXPECT_EQ(rect.top + size.cy, blue.box.bottom);
+  EXPECT_GT(ink_of(canvas, 0xFF0000).count, 0); /* the glyphs over it */
+}
+
+TEST_F(TextTest, TextIsClippedToItsRectangle) {
+  RECT rect{10, 10, 40, 60};
+  DrawTextW(canvas.dc, TEXT("请插入地图卡"), -1, &rect, DT_LEFT | DT_SINGLELINE);
+  Ink ink = ink_of(canvas);
+  ASSERT_GT(ink.count, 0);
+  EXPECT_LE(ink.box.right, 40);
+  canvas.clear();
+  DrawTextW(canvas.dc, TEXT("请插入地图卡"), -1, &rect, DT_LEFT | DT_SINGLELINE | DT_NOCLIP);
+  EXPECT_GT(ink_of(canvas).box.right, 40);
+}
+
+TEST_F(TextTest, HeightsAreCellOrCharacterHeights) {
+  EXPECT_EQ(30, tm.tmHeight); /* positive: the cell */
+  HFONT em = page_font(-30, TEXT("默认"));
+  HGDIOBJ old = SelectObject(canvas.dc, em);
+  TEXTMETRICW tm_em{};
+  ASSERT_TRUE(GetTextMetricsW(canvas.dc, &tm_em));
+  EXPECT_EQ(30, tm_em.tmHeight - tm_em.tmInternalLeading); /* negative: the character */
+  EXPECT_GE(tm_em.tmHeight, 30);
+  SelectObject(canvas.dc, old);
+  DeleteObject(em);
+  /* A larger font draws larger glyphs. */
+  RECT rect{0, 0, 240, 100};
+  DrawTextW(canvas.dc, TEXT("中"), -1, &rect, DT_LEFT | DT_SINGLELINE);
+  Ink small = ink_of(canvas);
+  canvas.clear();
+  HFONT big = page_font(60, TEXT("默认"));
+  old = SelectObject(canvas.dc, big);
+  DrawTextW(canvas.dc, TEXT("中"), -1, &rect, DT_LEFT | DT_SINGLELINE);
+  Ink large = ink_of(canvas);
+  EXPECT_GT(large.box.bottom - large.box.top, (small.box.bottom - small.box.top) * 3 / 2);
+  SelectObject(canvas.dc, old);
+  DeleteObject(big);
+}
+
+TEST_F(TextTest, ExtentsAndTextOut) {
+  SIZE one = extent(TEXT("中")), two = extent(TEXT("中中"));
+  EXPECT_GT(one.cx, 0);
+  EXPECT_EQ(2 * one.cx, two.cx);
+  EXPECT_EQ(tm.tmHeight, one.cy);
+  SIZE none{};
+  EXPECT_TRUE(GetTextExtentPoint32W(canvas.dc, TEXT("中"), 0, &none));
+  EXPECT_EQ(0, none.cx);
+  EXPECT_TRUE(TextOutW(canvas.dc, 50, 20, TEXT("中中"), 2));
+  Ink ink = ink_of(canvas);
+  ASSERT_GT(ink.count, 0);
+  EXPECT_GE(ink.box.left, 50 - 1);
+  EXPECT_LE(ink.box.right, 50 + two.cx + 1);
+  EXPECT_GE(ink.box.top, 20);
+  EXPECT_LE(ink.box.bottom, 20 + two.cy);
+}
+
+TEST_F(TextTest, AmpersandMarksAPrefixUnlessNoPrefix) {
+  RECT a{0, 0, 0, 0}, b{0, 0, 0, 0};
+  DrawTextW(canvas.dc, TEXT("a&&b"), -1, &a, DT_CALCRECT | DT_SINGLELINE);
+  EXPECT_EQ(extent(TEXT("a&b")).cx, a.right);
+  DrawTextW(canvas.dc, TEXT("a&&b"), -1, &b, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+  EXPECT_EQ(extent(TEXT("a&&b")).cx, b.right);
+  RECT c{0, 0, 0, 0};
+  DrawTextW(canvas.dc, TEXT("&ab"), -1, &c, DT_CALCRECT | DT_SINGLELINE);
+  EXPECT_EQ(extent(TEXT("ab")).cx, c.right);
+}
+
+}  // namespace

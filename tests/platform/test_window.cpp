@@ -553,6 +553,74 @@ TEST_F(Windows, ObserversSeeWindowChanges) {
             mine);
 }
 
+/* A stand-in for the registry of windows of other host processes: one
+ * remote window, and a record of the calls that reached it. */
+class FakeRemote : public plat::RemoteWindows {
+ public:
+  HWND const window = (HWND)(uintptr_t)0x7F000010;
+  std::vector<std::string> calls;
+  bool owns(HWND w) override { return w == window; }
+  HWND find(const WCHAR*, const WCHAR* title) override {
+    calls.push_back("find");
+    return title && title[0] == u'R' ? window : nullptr;
+  }
+  BOOL show(HWND, int command) override {
+    calls.push_back("show " + std::to_string(command));
+    return FALSE;
+  }
+  BOOL set_pos(HWND, HWND, int, int, int, int, UINT flags) override {
+    calls.push_back("set_pos " + std::to_string(flags));
+    return TRUE;
+  }
+  BOOL set_foreground(HWND) override {
+    calls.push_back("set_foreground");
+    return TRUE;
+  }
+  HWND foreground() override { return window; }
+  BOOL visible(HWND) override { return TRUE; }
+  int text(HWND, WCHAR* buffer, int max_count) override {
+    calls.push_back("text");
+    if (max_count < 2) return 0;
+    buffer[0] = u'R';
+    buffer[1] = 0;
+    return 1;
+  }
+  BOOL post(HWND, UINT message, WPARAM, LPARAM) override {
+    calls.push_back("post " + std::to_string(message));
+    return TRUE;
+  }
+  LRESULT send(HWND, UINT message, WPARAM wparam, LPARAM) override {
+    calls.push_back("send " + std::to_string(message));
+    return (LRESULT)wparam * 2;
+  }
+};
+
+/* Host: handles that are not local go to the registry of other processes;
+ * local windows are found first. */
+TEST_F(Windows, WindowsOfOtherHostProcesses) {
+  FakeRemote remote;
+  HWND local = rec::create(TEXT("LocalFirst"));
+  ASSERT_TRUE(local != nullptr);
+  plat::window_set_remote(&remote);
+  EXPECT_EQ(local, FindWindowW(nullptr, TEXT("LocalFirst")));
+  EXPECT_EQ(remote.window, FindWindowW(nullptr, TEXT("Remote")));
+  EXPECT_TRUE(IsWindow(remote.window));
+  EXPECT_TRUE(IsWindowVisible(remote.window));
+  EXPECT_FALSE(ShowWindow(remote.window, SW_SHOW));
+  EXPECT_TRUE(SetWindowPos(remote.window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE));
+  EXPECT_TRUE(SetForegroundWindow(remote.window));
+  EXPECT_TRUE(PostMessageW(remote.window, WM_USER + 1, 0, 0));
+  EXPECT_EQ(42, SendMessageW(remote.window, WM_USER + 2, 21, 0));
+  WCHAR title[8];
+  EXPECT_EQ(1, GetWindowTextW(remote.window, title, 8));
+  plat::window_set_remote(nullptr);
+  EXPECT_FALSE(IsWindow(remote.window));
+  EXPECT_EQ((std::vector<std::string>{"find", "show 5", "set_pos 3", "set_foreground",
+                                      "post 1025", "send 1026", "text"}),
+            remote.calls);
+  DestroyWindow(local);
+}
+
 #endif
 
 }  // namespace

@@ -58,7 +58,9 @@ std::set<FILE*>& text_streams() {
   return streams;
 }
 
+/* The standard streams are text streams too, as the CRT's are. */
 bool is_text(FILE* f) {
+  if (f == stdin || f == stdout || f == stderr) return true;
   std::lock_guard<std::mutex> guard(text_mutex);
   return text_streams().count(f) != 0;
 }

@@ -152,7 +152,8 @@ bool prepare_device_root(const std::string& dir, std::string* message) {
             source.c_str(), dir.c_str());
     return true;
   }
-  fs::copy(source, root, fs::copy_options::recursive, ec);
+  /* Two programs started at once on a fresh root may both copy. */
+  fs::copy(source, root, fs::copy_options::recursive | fs::copy_options::skip_existing, ec);
   if (ec) {
     *message = "cannot copy the device template " + source + " to " + dir + ": " + ec.message();
     return false;

@@ -138,7 +138,7 @@ TEST(Thread, SuspendedThreadWaitsForResume) {
   EXPECT_EQ(ResumeThread(thread), 1u);
   ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
   EXPECT_EQ(runs.load(), 1);
-  EXPECT_EQ(ResumeThread(thread), 0u) << "resuming a running thread changes nothing";
+  EXPECT_EQ(ResumeThread(thread), 0u) << "a thread that is not suspended stays so";
   CloseHandle(thread);
 }
 

@@ -82,6 +82,16 @@ void put1(const Surface&, uint8_t* row, int x, uint32_t raw) {
   else
     row[x >> 3] &= (uint8_t)~bit;
 }
+void get_row1(const Surface& s, const uint8_t* row, int x, int n, uint32_t* raw) {
+  int i = 0;
+  for (; i < n && ((x + i) & 7); i++) raw[i] = get1(s, row, x + i);
+  const uint8_t* p = row + ((x + i) >> 3);
+  for (; i + 8 <= n; i += 8, p++) {
+    uint32_t b = *p;
+    for (int k = 0; k < 8; k++) raw[i + k] = (b >> (7 - k)) & 1;
+  }
+  for (; i < n; i++) raw[i] = get1(s, row, x + i);
+}
 void fill_row1(const Surface& s, uint8_t* row, int x, int n, uint32_t raw) {
   while (n > 0 && (x & 7)) {
     put1(s, row, x++, raw);
@@ -198,8 +208,8 @@ void fill_row32(const Surface&, uint8_t* row, int x, int n, uint32_t raw) {
 }  // namespace
 
 const FormatOps format_indexed1 = {"1-bit indexed", 1, true, get1, put1, indexed_to_rgb,
-                                   indexed_from_rgb, generic_get_row<get1>,
-                                   generic_put_row<put1>, fill_row1};
+                                   indexed_from_rgb, get_row1, generic_put_row<put1>,
+                                   fill_row1};
 const FormatOps format_indexed4 = {"4-bit indexed", 4, true, get4, put4, indexed_to_rgb,
                                    indexed_from_rgb, generic_get_row<get4>,
                                    generic_put_row<put4>, generic_fill_row<put4>};

@@ -45,7 +45,8 @@ int screen_width();
 int screen_height();
 /* Writes the screen as an 8-bit RGB PNG; false when the file cannot be written. */
 bool screen_screenshot(const std::string& path);
-/* Shows pending drawing now (SDL; nothing headless). */
+/* Asks the backend to show pending drawing at once instead of at its next
+ * frame (SDL; nothing headless). */
 void screen_flush();
 /* Called (on the display's thread) when the user closes the SDL window;
  * without a handler the foreground window gets WM_CLOSE. */

@@ -156,7 +156,11 @@ void stop_backend_locked(Screen& sc) {
       sc.running = false;
     }
     sc.wake.notify_all();
-    sc.thread.join();
+    /* A quit handler may close the screen from the backend's own thread. */
+    if (sc.thread.get_id() == std::this_thread::get_id())
+      sc.thread.detach();
+    else
+      sc.thread.join();
   }
   sc.backend = &screen_headless;
 }

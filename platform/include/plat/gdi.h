@@ -17,11 +17,15 @@
  * face name; every face name ends on a font with Chinese glyphs.
  *
  * Host differences: StretchBlt always samples the nearest source pixel
- * (whatever the stretch mode); only solid brushes exist; pens of any width
- * draw only Rectangle frames; CreateDIBSection accepts BI_BITFIELDS at every
- * depth (bit fields at 16 and 32 bits, plain pixels elsewhere), as the
- * device's bitmap headers need; ClearType quality renders grey-scale
- * antialiased text. */
+ * (whatever the stretch mode); only solid brushes exist, and a pattern
+ * operation with the hollow brush draws nothing; pens draw only Rectangle
+ * frames; CreateBitmap makes 1, 16 (5-6-5), 24 and 32-bit bitmaps only;
+ * CreateDIBSection takes DIB_RGB_COLORS colour tables and no file sections,
+ * and accepts BI_BITFIELDS at every depth (bit fields at 16 and 32 bits,
+ * plain pixels elsewhere), as the device's bitmap headers need; DrawTextW
+ * breaks lines only at the line breaks of the text (no DT_WORDBREAK, no tab
+ * stops); lfWidth, lfEscapement and lfOrientation are not used; ClearType
+ * quality renders grey-scale antialiased text. */
 #pragma once
 
 #include "plat/wintypes.h"

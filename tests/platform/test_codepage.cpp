@@ -125,18 +125,20 @@ TEST(CodePage, OutputTooSmallFails) {
   struct ToNarrow {
     UINT page;
     const WCHAR* wide;
+    int count;
     int room;
   } to_narrow[] = {
-      {CP_ACP, TEXT("请插入地图卡"), 12},  /* 12 bytes and the terminator */
-      {CP_ACP, TEXT("a\x4e2d"), 2},        /* half of the second character would fit */
-      {CP_ACP, TEXT("\x4e2d"), 1},
-      {CP_UTF8, TEXT("\x4e2d"), 2},
-      {CP_UTF8, TEXT("ab"), 2},
+      {CP_ACP, TEXT("请插入地图卡"), -1, 12}, /* 12 bytes and the terminator */
+      {CP_ACP, TEXT("a\x4e2d"), 2, 2},        /* half of the second character would fit */
+      {CP_ACP, TEXT("\x4e2d"), 1, 1},
+      {CP_UTF8, TEXT("\x4e2d"), 1, 2},
+      {CP_UTF8, TEXT("ab"), -1, 2},
   };
   for (const ToNarrow& c : to_narrow) {
     std::vector<char> out(c.room + 4, '#');
     SetLastError(sentinel);
-    EXPECT_EQ(WideCharToMultiByte(c.page, 0, c.wide, -1, out.data(), c.room, nullptr, nullptr), 0)
+    EXPECT_EQ(WideCharToMultiByte(c.page, 0, c.wide, c.count, out.data(), c.room, nullptr, nullptr),
+              0)
         << c.room;
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER) << c.room;
     for (int i = c.room; i < c.room + 4; i++) EXPECT_EQ(out[i], '#') << c.room << " at " << i;
@@ -252,6 +254,49 @@ TEST(CodePage, EveryGbkPairRoundTrips) {
   /* GBK has 21791 characters outside its user-defined areas (Windows maps
    * those areas to the private use area as well). */
   EXPECT_GE(mapped, 21791);
+}
+
+/* Arbitrary input of either page: the size query agrees with the
+ * conversion, one unit less fails, and nothing is read or written outside
+ * the exact buffers (the sanitizer build checks that). */
+TEST(CodePage, ArbitraryInputStaysInBounds) {
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 16;
+  };
+  for (int round = 0; round < 3000; round++) {
+    const UINT page = round % 2 ? CP_UTF8 : 936;
+    std::vector<char> bytes(1 + next() % 12);
+    for (char& b : bytes) b = (char)(next() % 3 ? 0x80 + next() % 0x80 : next() % 0x80);
+    const int n = (int)bytes.size();
+    int need = MultiByteToWideChar(page, 0, bytes.data(), n, nullptr, 0);
+    ASSERT_GT(need, 0);
+    std::vector<WCHAR> wide(need);
+    ASSERT_EQ(MultiByteToWideChar(page, 0, bytes.data(), n, wide.data(), need), need);
+    if (need > 1) {
+      std::vector<WCHAR> short_wide(need - 1);
+      SetLastError(sentinel);
+      EXPECT_EQ(MultiByteToWideChar(page, 0, bytes.data(), n, short_wide.data(), need - 1), 0);
+      EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    }
+
+    std::vector<WCHAR> units(1 + next() % 8);
+    for (WCHAR& u : units) u = (WCHAR)(next() % 4 ? 0x4e00 + next() % 0x5200 : 0xd7f0 + next() % 0x30);
+    const int m = (int)units.size();
+    int bytes_needed = WideCharToMultiByte(page, 0, units.data(), m, nullptr, 0, nullptr, nullptr);
+    ASSERT_GT(bytes_needed, 0);
+    std::vector<char> narrow(bytes_needed);
+    ASSERT_EQ(WideCharToMultiByte(page, 0, units.data(), m, narrow.data(), bytes_needed, nullptr,
+                                  nullptr),
+              bytes_needed);
+    if (bytes_needed > 1) {
+      std::vector<char> short_narrow(bytes_needed - 1);
+      EXPECT_EQ(WideCharToMultiByte(page, 0, units.data(), m, short_narrow.data(), bytes_needed - 1,
+                                    nullptr, nullptr),
+                0);
+    }
+  }
 }
 
 /* Characters without a GBK form become the default character ('?' or the

@@ -34,8 +34,8 @@
  *
  * The standard narrow names (printf, fprintf, sprintf, snprintf, vprintf,
  * vfprintf, vsprintf, vsnprintf) collide with the C library's, so they are
- * macros for the plat_ functions below; they add the Windows conversions (%S,
- * %C, I64, the exponent) and format every standard conversion as C does.
+ * macros for the plat_ functions below; they follow the rules above (%S, %C,
+ * I64, the exponent, %p) and format every other conversion as C does.
  * snprintf/vsnprintf keep C's result and truncation; _snprintf/_vsnprintf
  * and _snwprintf/_vsnwprintf have the CRT's: -1 when the text does not fit,
  * and no terminator when it fills the buffer exactly. Code after this header

@@ -146,6 +146,15 @@ TEST(VxXimage, OnlyTheBmpKindDecodes) {
     }
     vx_ximage_release(image);
   }
+
+  /* No stream can be opened over a negative size. */
+  VxImage* image = nullptr;
+  ASSERT_EQ(vx_ximage_new(&image, VX_XIMAGE_BMP), 1);
+  EXPECT_EQ(vx_ximage_decode(image, file, -1), 0);
+  EXPECT_STREQ(image->error, "vx_openrmemory error");
+  EXPECT_EQ(vx_ximage_decode(image, file, sizeof file), 1);
+  EXPECT_STREQ(image->error, "") << "each decode starts with an empty error text";
+  vx_ximage_release(image);
 }
 
 namespace {

@@ -284,8 +284,9 @@ HDC gdi_window_dc(HWND window, const RECT* clip) {
     if (shown) {
       RECT area = rect;
       if (clip) {
-        RECT c{clip->left + origin.x, clip->top + origin.y, clip->right + origin.x,
-               clip->bottom + origin.y};
+        RECT c{clamp_coord((int64_t)clip->left + origin.x), clamp_coord((int64_t)clip->top + origin.y),
+               clamp_coord((int64_t)clip->right + origin.x),
+               clamp_coord((int64_t)clip->bottom + origin.y)};
         if (!intersect(area, c, &area)) area = RECT{0, 0, 0, 0};
       }
       if (area.left < area.right && area.top < area.bottom) {
@@ -817,7 +818,7 @@ COLORREF WINAPI GetPixel(HDC handle, int x, int y) {
   std::lock_guard<std::mutex> guard(gdi_mutex());
   Dc* dc = dc_locked(handle);
   if (!dc) return CLR_INVALID;
-  LONG dx = x + dc->origin.x, dy = y + dc->origin.y;
+  LONG dx = clamp_coord((int64_t)x + dc->origin.x), dy = clamp_coord((int64_t)y + dc->origin.y);
   if (!inside_any(dc_clip_rects_locked(*dc), dx, dy)) return CLR_INVALID;
   return rgb_to_colorref(dc->bitmap->surface.rgb_at(dx, dy));
 }
@@ -826,7 +827,7 @@ COLORREF WINAPI SetPixel(HDC handle, int x, int y, COLORREF color) {
   std::lock_guard<std::mutex> guard(gdi_mutex());
   Dc* dc = dc_locked(handle);
   if (!dc) return CLR_INVALID;
-  LONG dx = x + dc->origin.x, dy = y + dc->origin.y;
+  LONG dx = clamp_coord((int64_t)x + dc->origin.x), dy = clamp_coord((int64_t)y + dc->origin.y);
   if (!inside_any(dc_clip_rects_locked(*dc), dx, dy)) return CLR_INVALID;
   const Surface& s = dc->bitmap->surface;
   uint32_t raw = s.ops->from_rgb(s, colorref_to_rgb(color));
@@ -853,9 +854,8 @@ int WINAPI FillRect(HDC handle, const RECT* rect, HBRUSH brush_handle) {
     return 0;
   }
   if (brush.hollow) return 1;
-  RECT device{rect->left + dc->origin.x, rect->top + dc->origin.y, rect->right + dc->origin.x,
-              rect->bottom + dc->origin.y};
-  pattern_blt_locked(*dc, device, PATCOPY, &brush);
+  pattern_blt_locked(*dc, device_rect(*dc, rect->left, rect->top, rect->right, rect->bottom),
+                     PATCOPY, &brush);
   return 1;
 }
 
@@ -863,9 +863,8 @@ BOOL WINAPI Rectangle(HDC handle, int left, int top, int right, int bottom) {
   std::lock_guard<std::mutex> guard(gdi_mutex());
   Dc* dc = dc_locked(handle);
   if (!dc) return FALSE;
-  RECT r = normalized(left, top, right, bottom);
-  r.left += dc->origin.x, r.right += dc->origin.x;
-  r.top += dc->origin.y, r.bottom += dc->origin.y;
+  RECT n = normalized(left, top, right, bottom);
+  RECT r = device_rect(*dc, n.left, n.top, n.right, n.bottom);
   const Pen* pen = dc->pen.get();
   if (!pen || pen->style == PS_NULL) {
     /* Without a pen the filled area ends one pixel short on the right and bottom. */
@@ -901,9 +900,10 @@ BOOL WINAPI PatBlt(HDC handle, int x, int y, int width, int height, DWORD rop) {
   std::lock_guard<std::mutex> guard(gdi_mutex());
   Dc* dc = dc_locked(handle);
   if (!dc) return FALSE;
-  RECT r = normalized(x, y, x + width, y + height);
-  r.left += dc->origin.x, r.right += dc->origin.x;
-  r.top += dc->origin.y, r.bottom += dc->origin.y;
-  pattern_blt_locked(*dc, r, rop, nullptr);
+  int64_t x2 = (int64_t)x + width, y2 = (int64_t)y + height;
+  pattern_blt_locked(*dc,
+                     device_rect(*dc, std::min<int64_t>(x, x2), std::min<int64_t>(y, y2),
+                                 std::max<int64_t>(x, x2), std::max<int64_t>(y, y2)),
+                     rop, nullptr);
   return TRUE;
 }

@@ -278,9 +278,7 @@ BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC source, in
     return FALSE;
   }
   if (width <= 0 || height <= 0) return TRUE;
-  RECT target{x + dst_dc->origin.x, y + dst_dc->origin.y, 0, 0};
-  target.right = target.left + width;
-  target.bottom = target.top + height;
+  RECT target = device_rect(*dst_dc, x, y, (int64_t)x + width, (int64_t)y + height);
   if (!uses_source(index)) {
     pattern_blt_locked(*dst_dc, target, rop, nullptr);
     return TRUE;
@@ -295,8 +293,8 @@ BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC source, in
   uint32_t pattern;
   if (!pattern_raw(dst, dst_dc->brush.get(), index, &pattern)) return TRUE;
   /* Source offset from destination device coordinates to source device coordinates. */
-  LONG off_x = source_x + src_dc->origin.x - target.left;
-  LONG off_y = source_y + src_dc->origin.y - target.top;
+  LONG off_x = clamp_coord((int64_t)source_x + src_dc->origin.x - ((int64_t)x + dst_dc->origin.x));
+  LONG off_y = clamp_coord((int64_t)source_y + src_dc->origin.y - ((int64_t)y + dst_dc->origin.y));
   RECT src_bounds{0, 0, src.width, src.height};
   SourceConverter convert(src, *src_dc, dst, *dst_dc);
   std::vector<uint32_t> source_row((size_t)width);
@@ -329,18 +327,18 @@ BOOL WINAPI StretchBlt(HDC dest, int x, int y, int width, int height, HDC source
   /* A negative extent counts from its corner pixel backwards; opposite signs mirror. */
   bool mirror_x = (width < 0) != (source_width < 0);
   bool mirror_y = (height < 0) != (source_height < 0);
-  auto span = [](int start, int extent, LONG* lo, LONG* hi) {
+  auto span = [](int64_t start, int64_t extent, LONG* lo, LONG* hi) {
     if (extent < 0) {
-      *lo = start + extent + 1;
-      *hi = start + 1;
+      *lo = clamp_coord(start + extent + 1);
+      *hi = clamp_coord(start + 1);
     } else {
-      *lo = start;
-      *hi = start + extent;
+      *lo = clamp_coord(start);
+      *hi = clamp_coord(start + extent);
     }
   };
   RECT target;
-  span(x + dst_dc->origin.x, width, &target.left, &target.right);
-  span(y + dst_dc->origin.y, height, &target.top, &target.bottom);
+  span((int64_t)x + dst_dc->origin.x, width, &target.left, &target.right);
+  span((int64_t)y + dst_dc->origin.y, height, &target.top, &target.bottom);
   if (!uses_source(index)) {
     pattern_blt_locked(*dst_dc, target, rop, nullptr);
     return TRUE;
@@ -352,8 +350,8 @@ BOOL WINAPI StretchBlt(HDC dest, int x, int y, int width, int height, HDC source
   }
   if (source_width == 0 || source_height == 0) return TRUE;
   RECT from;
-  span(source_x + src_dc->origin.x, source_width, &from.left, &from.right);
-  span(source_y + src_dc->origin.y, source_height, &from.top, &from.bottom);
+  span((int64_t)source_x + src_dc->origin.x, source_width, &from.left, &from.right);
+  span((int64_t)source_y + src_dc->origin.y, source_height, &from.top, &from.bottom);
   const Surface& dst = dst_dc->bitmap->surface;
   const Surface& src = src_dc->bitmap->surface;
   uint32_t pattern;

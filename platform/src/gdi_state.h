@@ -141,6 +141,18 @@ struct Dc : Object {
   ~Dc() override;
 };
 
+/* Device coordinates stay within +-2^30, so that sums of coordinates and
+ * extents cannot overflow; nothing that far out is on any surface. */
+constexpr int64_t coord_limit = (int64_t)1 << 30;
+inline LONG clamp_coord(int64_t v) {
+  return (LONG)(v < -coord_limit ? -coord_limit : v > coord_limit ? coord_limit : v);
+}
+/* A logical rectangle of a DC in device coordinates. */
+inline RECT device_rect(const Dc& dc, int64_t left, int64_t top, int64_t right, int64_t bottom) {
+  return RECT{clamp_coord(left + dc.origin.x), clamp_coord(top + dc.origin.y),
+              clamp_coord(right + dc.origin.x), clamp_coord(bottom + dc.origin.y)};
+}
+
 /* With the lock held: the live object of a handle, of the given kind. */
 Object* lookup_locked(HGDIOBJ handle, Kind kind);
 template <class T>

@@ -567,25 +567,24 @@ int WINAPI DrawTextW(HDC handle, LPCWSTR text, int count, LPRECT rect, UINT form
     rect->bottom = rect->top + total;
     return total;
   }
-  int top = rect->top;
+  int64_t top = rect->top;
   if (single && (format & DT_VCENTER))
-    top = rect->top + (rect->bottom - rect->top - line_height) / 2;
+    top = rect->top + ((int64_t)rect->bottom - rect->top - line_height) / 2;
   else if (single && (format & DT_BOTTOM))
-    top = rect->bottom - line_height;
-  const LONG ox = dc->origin.x, oy = dc->origin.y;
-  RECT box{rect->left + ox, rect->top + oy, rect->right + ox, rect->bottom + oy};
+    top = (int64_t)rect->bottom - line_height;
+  RECT box = device_rect(*dc, rect->left, rect->top, rect->right, rect->bottom);
   std::vector<RECT> clips =
       clip_to(dc_clip_rects_locked(*dc), (format & DT_NOCLIP) ? nullptr : &box);
   const Surface& s = dc->bitmap->surface;
-  int y = top + oy;
+  int y = clamp_coord(top + dc->origin.y);
   for (const auto& line : lines) {
     int width = run_width(line);
-    int x = rect->left;
+    int64_t left = rect->left;
     if (format & DT_CENTER)
-      x = rect->left + (rect->right - rect->left - width) / 2;
+      left = rect->left + ((int64_t)rect->right - rect->left - width) / 2;
     else if (format & DT_RIGHT)
-      x = rect->right - width;
-    x += ox;
+      left = (int64_t)rect->right - width;
+    int x = clamp_coord(left + dc->origin.x);
     if (dc->bk_mode == OPAQUE)
       fill_clipped(s, RECT{x, y, x + width, y + line_height}, clips,
                    s.ops->from_rgb(s, colorref_to_rgb(dc->bk_color)));
@@ -593,7 +592,7 @@ int WINAPI DrawTextW(HDC handle, LPCWSTR text, int count, LPRECT rect, UINT form
     y += line_height;
   }
   touch(*dc, clips);
-  if (single && (format & (DT_VCENTER | DT_BOTTOM))) return top - rect->top + total;
+  if (single && (format & (DT_VCENTER | DT_BOTTOM))) return (int)(top - rect->top) + total;
   return total;
 }
 
@@ -608,10 +607,9 @@ BOOL WINAPI ExtTextOutW(HDC handle, int x, int y, UINT options, const RECT* rect
   RealFont* f = dc_font_locked(*dc);
   if (!f || !dc->bitmap) return FALSE;
   const Surface& s = dc->bitmap->surface;
-  const LONG ox = dc->origin.x, oy = dc->origin.y;
   std::vector<RECT> clips = dc_clip_rects_locked(*dc);
   RECT box{};
-  if (rect) box = RECT{rect->left + ox, rect->top + oy, rect->right + ox, rect->bottom + oy};
+  if (rect) box = device_rect(*dc, rect->left, rect->top, rect->right, rect->bottom);
   if (rect && (options & ETO_OPAQUE))
     fill_clipped(s, box, clips, s.ops->from_rgb(s, colorref_to_rgb(dc->bk_color)));
   if (rect && (options & ETO_CLIPPED)) clips = clip_to(clips, &box);
@@ -631,18 +629,18 @@ BOOL WINAPI ExtTextOutW(HDC handle, int x, int y, UINT options, const RECT* rect
   int width = 0;
   for (size_t i = 0; i < items.size(); i++) width += dx ? advances[i] : items[i].advance;
   UINT align = dc->text_align;
-  int left = x;
+  int64_t start = x;
   if ((align & TA_CENTER) == TA_CENTER)
-    left = x - width / 2;
+    start = (int64_t)x - width / 2;
   else if (align & TA_RIGHT)
-    left = x - width;
-  int top = y;
+    start = (int64_t)x - width;
+  int64_t cell_top = y;
   if ((align & TA_BASELINE) == TA_BASELINE)
-    top = y - f->ascent;
+    cell_top = (int64_t)y - f->ascent;
   else if (align & TA_BOTTOM)
-    top = y - f->height;
-  left += ox;
-  top += oy;
+    cell_top = (int64_t)y - f->height;
+  int left = clamp_coord(start + dc->origin.x);
+  int top = clamp_coord(cell_top + dc->origin.y);
   if (dc->bk_mode == OPAQUE)
     fill_clipped(s, RECT{left, top, left + width, top + f->height}, clips,
                  s.ops->from_rgb(s, colorref_to_rgb(dc->bk_color)));

@@ -324,6 +324,29 @@ TEST(BitBltClipping, OverlappingCopyWithinOneBitmap) {
   }
 }
 
+/* Far-out coordinates are clipped like any others (and overflow nothing). */
+TEST(BitBltClipping, FarCoordinates) {
+  Dib src, dst;
+  make_dib(&src, 4, 4, 32, BI_RGB, {}, true);
+  make_dib(&dst, 4, 4, 32, BI_RGB, {}, true);
+  if (HasFatalFailure()) return;
+  const int far = 0x7FFFFFF0;
+  BitBlt(dst.dc, far, 0, 100, 4, src.dc, 0, 0, WHITENESS);
+  BitBlt(dst.dc, 0, 0, 4, 4, src.dc, far, -far, SRCCOPY);
+  StretchBlt(dst.dc, -far, -far, far, far, src.dc, 0, 0, 4, 4, WHITENESS);
+  StretchBlt(dst.dc, 0, 0, 4, 4, src.dc, -far, 0, far, 4, SRCCOPY);
+  PatBlt(dst.dc, far, far, far, far, WHITENESS);
+  GdiFlush();
+  for (int y = 0; y < 4; y++)
+    for (int x = 0; x < 4; x++) ASSERT_EQ(0u, pixel32(dst, x, y)) << x << "," << y;
+  RECT everything{-far, -far, far, far};
+  EXPECT_NE(0, FillRect(dst.dc, &everything, (HBRUSH)GetStockObject(WHITE_BRUSH)));
+  GdiFlush();
+  for (int y = 0; y < 4; y++)
+    for (int x = 0; x < 4; x++) ASSERT_EQ(0xFFFFFFu, pixel32(dst, x, y)) << x << "," << y;
+  EXPECT_EQ(CLR_INVALID, GetPixel(dst.dc, far, far));
+}
+
 TEST(StretchBlt, ScalesByNearestPixels) {
   Dib src;
   make_dib(&src, 2, 2, 32, BI_RGB, {}, true);

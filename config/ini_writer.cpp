@@ -163,6 +163,12 @@ int ini_write_string(const WCHAR* section, const WCHAR* key, const WCHAR* value,
   bool ok = text_bytes > 0 && write_replacement(&file, temp_path, region_start, region_end, text, text_bytes);
   ini_file_close(&file);
   if (!ok) return 0;
+  /* The new file keeps the old one's attributes (hidden, system, archive). */
+  if (exists) {
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && attributes != FILE_ATTRIBUTE_NORMAL)
+      SetFileAttributesW(temp_path, attributes);
+  }
   if (!step(INI_STEP_REPLACE) || !replace_file(path, temp_path, exists)) {
     DeleteFileW(temp_path);
     return 0;

@@ -17,11 +17,12 @@
  * (so after the mark of a UTF-16 file that holds nothing else). A missing file
  * is created as ANSI.
  *
- * The new content is written to the sibling file path + ".tmp", flushed to the
- * storage, and then replaces the file in one rename: whatever happens on the
- * way, the file holds either its old or its new content, complete (a missing
- * file stays missing or appears complete). A temporary file left by an
- * interrupted rewrite is overwritten by the next one.
+ * The new content is written to the sibling file path + ".tmp" in chunks of
+ * 1024 bytes, flushed to the storage, given the old file's attributes, and
+ * then replaces the file in one rename: whatever happens on the way, the file
+ * holds either its old or its new content, complete (a missing file stays
+ * missing or appears complete). A temporary file left by an interrupted
+ * rewrite is overwritten by the next one.
  *
  * Returns 1 on success, 0 on failure with the file untouched: a null section,
  * key, value or path (a null key or value deletes nothing); an existing file

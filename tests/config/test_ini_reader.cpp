@@ -142,6 +142,20 @@ TEST(IniReadString, DefaultAndBufferSizes) {
   EXPECT_EQ(3, ini_read_string(u"CONFIG", u"ID", u"abc", buffer, 8, NULL));
 }
 
+/* A file that cannot be opened for update counts as missing. */
+TEST(IniReadString, ReadOnlyFileGivesTheDefault) {
+  DeviceRoot root;
+  const std::u16string path = DeviceRoot::device("config.ini");
+  root.write("config.ini", "[CONFIG]\r\nID=5\r\n");
+  ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+  WCHAR buffer[8];
+  EXPECT_EQ(1, ini_read_string(u"CONFIG", u"ID", u"d", buffer, 8, path.c_str()));
+  EXPECT_EQ(u"d", std::u16string(buffer));
+  ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(1, ini_read_string(u"CONFIG", u"ID", u"d", buffer, 8, path.c_str()));
+  EXPECT_EQ(u"5", std::u16string(buffer));
+}
+
 /* A value as long as a line piece allows: a UTF-16 file gives at most 511
  * units per line piece and per result; an ANSI file at most what is left of
  * the 1024-byte work area after the converted section and key. */

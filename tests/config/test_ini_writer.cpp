@@ -142,8 +142,26 @@ TEST(IniWriteString, RefusalsLeaveTheFileUntouched) {
     EXPECT_EQ(0, ini_write_string(u"CONFIG", u"ID", u"6", NULL));
     EXPECT_EQ(before, root.read("config.ini"));
   }
+  const std::string before = root.read("config.ini");
+  ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(0, ini_write_string(u"CONFIG", u"ID", u"6", path.c_str()));
+  ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(before, root.read("config.ini"));
+  EXPECT_FALSE(root.exists("config.ini.tmp"));
   EXPECT_EQ(0, ini_write_string(u"CONFIG", u"ID", u"6", u"\\no such folder\\config.ini"));
   EXPECT_FALSE(root.exists("no such folder"));
+}
+
+TEST(IniWriteString, FileKeepsItsAttributes) {
+  DeviceRoot root;
+  const std::u16string path = DeviceRoot::device("config.ini");
+  root.write("config.ini", "[CONFIG]\r\nID=5\r\n");
+  const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if (!SetFileAttributesW(path.c_str(), kept) || GetFileAttributesW(path.c_str()) != kept)
+    GTEST_SKIP() << "the host file system of the device root keeps no hidden/system attributes";
+  EXPECT_EQ(1, ini_write_string(u"CONFIG", u"ID", u"6", path.c_str()));
+  EXPECT_EQ(kept, GetFileAttributesW(path.c_str()));
+  EXPECT_EQ("[CONFIG]\r\nID=6\r\n", root.read("config.ini"));
 }
 
 /* The longest text that fits: a UTF-16 file's 511 characters of

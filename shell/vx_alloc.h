@@ -8,6 +8,8 @@
  * the user-interface thread. */
 #pragma once
 
+#include <stddef.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <windows.h>
 

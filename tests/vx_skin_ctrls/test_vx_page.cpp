@@ -128,7 +128,8 @@ TEST_F(PageManagerTest, DispatchReachesCurrentPageWithCoordinates) {
 
 TEST_F(PageManagerTest, ReplacedPageReceivesDispatchWhileOldWasCurrent) {
   ASSERT_EQ(vx_page_switch(manager_, 1, 0, 0, 0, 0), 0);
-  Page replacement = TestPage<2>::make();
+  static Page replacement;  /* outlives the manager, which TearDown destroys */
+  replacement = TestPage<2>::make();
   replacement.id = 1;
   ASSERT_EQ(vx_page_add(manager_, &replacement), 1);
   calls.clear();

@@ -131,24 +131,6 @@ void put_hex(std::string& out, uint32_t value, int digits) {
   for (int i = digits - 1; i >= 0; i--) out += kHexDigits[(value >> (4 * i)) & 15];
 }
 
-void put_utf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += (char)cp;
-  } else if (cp < 0x800) {
-    out += (char)(0xC0 | (cp >> 6));
-    out += (char)(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += (char)(0xE0 | (cp >> 12));
-    out += (char)(0x80 | ((cp >> 6) & 0x3F));
-    out += (char)(0x80 | (cp & 0x3F));
-  } else {
-    out += (char)(0xF0 | (cp >> 18));
-    out += (char)(0x80 | ((cp >> 12) & 0x3F));
-    out += (char)(0x80 | ((cp >> 6) & 0x3F));
-    out += (char)(0x80 | (cp & 0x3F));
-  }
-}
-
 bool is_high(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool is_low(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
@@ -160,13 +142,13 @@ void put_text(std::string& out, const char16_t* s, size_t n, Escape escape) {
     char16_t c = s[i];
     if (escape(out, c)) continue;
     if (is_high(c) && i + 1 < n && is_low(s[i + 1])) {
-      put_utf8(out, 0x10000 + (((uint32_t)c - 0xD800) << 10) + (s[i + 1] - 0xDC00));
+      plat::append_utf8(out, 0x10000 + (((uint32_t)c - 0xD800) << 10) + (s[i + 1] - 0xDC00));
       i++;
     } else if (is_high(c) || is_low(c) || c < 0x20 || c == 0x7F) {
       out += "\\u";
       put_hex(out, c, 4);
     } else {
-      put_utf8(out, c);
+      plat::append_utf8(out, c);
     }
   }
 }
@@ -194,13 +176,13 @@ void put_key_name(std::string& out, const U16& name) {
   for (size_t i = 0; i < n; i++) {
     char16_t c = name[i];
     if (is_high(c) && i + 1 < n && is_low(name[i + 1])) {
-      put_utf8(out, 0x10000 + (((uint32_t)c - 0xD800) << 10) + (name[i + 1] - 0xDC00));
+      plat::append_utf8(out, 0x10000 + (((uint32_t)c - 0xD800) << 10) + (name[i + 1] - 0xDC00));
       i++;
     } else if (c == u'%' || is_high(c) || is_low(c) || c < 0x20 || c == 0x7F) {
       out += '%';
       put_hex(out, c, 4);
     } else {
-      put_utf8(out, c);
+      plat::append_utf8(out, c);
     }
   }
 }

@@ -3,7 +3,7 @@
 
 namespace plat {
 
-static void put_utf8(std::string& out, uint32_t cp) {
+void append_utf8(std::string& out, uint32_t cp) {
   if (cp < 0x80) {
     out += (char)cp;
   } else if (cp < 0x800) {
@@ -36,7 +36,7 @@ std::string utf16_to_utf8(const WCHAR* s, size_t n) {
     } else if (c >= 0xD800 && c < 0xE000) {
       c = 0xFFFD;
     }
-    put_utf8(out, c);
+    append_utf8(out, c);
   }
   return out;
 }

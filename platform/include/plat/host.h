@@ -15,6 +15,8 @@ namespace plat {
 std::string utf16_to_utf8(const WCHAR* s, size_t n = (size_t)-1);
 std::string utf16_to_utf8(const std::u16string& s);
 std::u16string utf8_to_utf16(const std::string& s);
+/* Appends one code point (at most U+10FFFF) as UTF-8. */
+void append_utf8(std::string& out, uint32_t code_point);
 
 /* ---- The device root (file.cpp). ---- */
 void set_device_root(const std::string& host_dir);

@@ -1,0 +1,21 @@
+/* The shell's entry: one shell per device, the full-screen main window and
+ * the message loop of the user-interface thread. */
+#pragma once
+
+#include <windows.h>
+
+/* Name of the mutex that allows one shell per device. */
+#define SINGLE_INSTANCE_MUTEX TEXT("GUID_VELMAR_20140313")
+
+/* Exit codes of the entry. */
+#define EXIT_NORMAL 0
+#define EXIT_NO_WINDOW 16
+#define EXIT_ALREADY_RUNNING (-1)
+
+/* Reads the screen size from the system metrics into screen_width and
+ * screen_height (a size the metrics cannot give keeps the default). */
+void read_screen_size(void);
+/* Registers the class "APS" and creates, shows and paints the main window
+ * covering the whole screen from (0, 0). The window, or null when the class
+ * cannot be registered or the creation handler refuses the window. */
+HWND create_main_window(HINSTANCE instance);

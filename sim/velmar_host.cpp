@@ -1,0 +1,75 @@
+/* Velmar on the simulated device: the host entry with the shell's program
+ * record. Before the shell starts, the display opens, the page manager's
+ * observer and the window observer write their events, and the console
+ * starts reading commands. */
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "console.h"
+#include "device_events.h"
+#include "event_lines.h"
+#include "gdi_internal.h"
+#include "main_window.h"
+#include "plat/host.h"
+#include "vx_page.h"
+
+namespace {
+
+/* Where the console reads: the script, standard input for "-", and without a
+ * script standard input when it is a terminal or a pipe; -1 for no console. */
+int console_input(const plat::HostOptions& options) {
+  if (options.script == "-") return dup(0);
+  if (!options.script.empty()) {
+    int fd = open(options.script.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      fprintf(stderr, "Velmar: cannot read the script %s\n", options.script.c_str());
+      exit(2);
+    }
+    return fd;
+  }
+  struct stat st;
+  if (isatty(0) || (fstat(0, &st) == 0 && S_ISFIFO(st.st_mode))) return dup(0);
+  return -1;
+}
+
+void attach(const plat::HostOptions& options) {
+  int fd = console_input(options);
+  plat::screen_open(options.screen_width, options.screen_height,
+                    options.headless ? plat::ScreenBackendKind::headless
+                                     : plat::ScreenBackendKind::sdl);
+  vx_page_set_observer(sim::page_event);
+  sim::window_events_attach();
+  if (fd >= 0) {
+    sim::ConsoleSetup setup;
+    setup.fd = fd;
+    setup.window_class = MAIN_WINDOW_CLASS;
+    setup.window_title = MAIN_WINDOW_TITLE;
+    sim::console_start(setup);
+  }
+}
+
+void detach(int exit_code) {
+  int status = sim::console_finish();
+  plat::screen_close();
+  if (status < 0) return;
+  /* A failed expectation: the program's own end is logged, the run's status
+   * is the console's. */
+  plat::Event("exit").num("code", exit_code);
+  plat::event_log_close();
+  fflush(nullptr);
+  _Exit(status);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  /* Before the host entry, so that the console sees the start line too. */
+  sim::event_lines_attach();
+  static const plat::HostProgram program = {"Velmar", u"\\residentflash2\\Velmar\\Velmar.exe",
+                                            attach, detach};
+  return plat::host_main(argc, argv, program);
+}

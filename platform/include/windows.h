@@ -10,5 +10,6 @@
 #include "plat/registry.h"
 #include "plat/user.h"
 #include "plat/gdi.h"
+#include "plat/module.h"
 
 #endif

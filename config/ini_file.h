@@ -15,6 +15,7 @@
 #ifndef CONFIG_INI_FILE_H
 #define CONFIG_INI_FILE_H
 
+#include <stdio.h>
 #include <windows.h>
 
 /* One per call, on the caller's stack. */

@@ -330,21 +330,21 @@ TEST(BitBltClipping, FarCoordinates) {
   make_dib(&src, 4, 4, 32, BI_RGB, {}, true);
   make_dib(&dst, 4, 4, 32, BI_RGB, {}, true);
   if (HasFatalFailure()) return;
-  const int far = 0x7FFFFFF0;
-  BitBlt(dst.dc, far, 0, 100, 4, src.dc, 0, 0, WHITENESS);
-  BitBlt(dst.dc, 0, 0, 4, 4, src.dc, far, -far, SRCCOPY);
-  StretchBlt(dst.dc, -far, -far, far, far, src.dc, 0, 0, 4, 4, WHITENESS);
-  StretchBlt(dst.dc, 0, 0, 4, 4, src.dc, -far, 0, far, 4, SRCCOPY);
-  PatBlt(dst.dc, far, far, far, far, WHITENESS);
+  const int distant = 0x7FFFFFF0;
+  BitBlt(dst.dc, distant, 0, 100, 4, src.dc, 0, 0, WHITENESS);
+  BitBlt(dst.dc, 0, 0, 4, 4, src.dc, distant, -distant, SRCCOPY);
+  StretchBlt(dst.dc, -distant, -distant, distant, distant, src.dc, 0, 0, 4, 4, WHITENESS);
+  StretchBlt(dst.dc, 0, 0, 4, 4, src.dc, -distant, 0, distant, 4, SRCCOPY);
+  PatBlt(dst.dc, distant, distant, distant, distant, WHITENESS);
   GdiFlush();
   for (int y = 0; y < 4; y++)
     for (int x = 0; x < 4; x++) ASSERT_EQ(0u, pixel32(dst, x, y)) << x << "," << y;
-  RECT everything{-far, -far, far, far};
+  RECT everything{-distant, -distant, distant, distant};
   EXPECT_NE(0, FillRect(dst.dc, &everything, (HBRUSH)GetStockObject(WHITE_BRUSH)));
   GdiFlush();
   for (int y = 0; y < 4; y++)
     for (int x = 0; x < 4; x++) ASSERT_EQ(0xFFFFFFu, pixel32(dst, x, y)) << x << "," << y;
-  EXPECT_EQ(CLR_INVALID, GetPixel(dst.dc, far, far));
+  EXPECT_EQ(CLR_INVALID, GetPixel(dst.dc, distant, distant));
 }
 
 TEST(StretchBlt, ScalesByNearestPixels) {

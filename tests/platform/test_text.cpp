@@ -254,11 +254,11 @@ TEST_F(TextTest, TextIsClippedToItsRectangle) {
   EXPECT_GT(ink_of(canvas).box.right, 40);
   /* Far away: nothing, for every alignment. */
   canvas.clear();
-  const LONG far = 0x7FFFFFF0;
-  RECT away{far - 10, -far, far, far};
+  const LONG distant = 0x7FFFFFF0;
+  RECT away{distant - 10, -distant, distant, distant};
   for (UINT flags : {DT_LEFT, DT_CENTER | DT_VCENTER | DT_SINGLELINE, DT_RIGHT | DT_BOTTOM | DT_SINGLELINE})
     DrawTextW(canvas.dc, TEXT("请插入地图卡"), -1, &away, flags);
-  TextOutW(canvas.dc, far, far, TEXT("中"), 1);
+  TextOutW(canvas.dc, distant, distant, TEXT("中"), 1);
   EXPECT_EQ(0, ink_of(canvas).count);
 }
 

@@ -235,7 +235,7 @@ int vx_data_read(VxData* table, FILE* stream) {
   }
   if (table->record_count < wanted) {
     printf("%s", kWarning);
-    return table->record_count > 0 ? table->record_count : VX_DATA_NO_RECORD;
+    return table->record_count > 0 ? (int)table->record_count : (int)VX_DATA_NO_RECORD;
   }
   return 0;
 }

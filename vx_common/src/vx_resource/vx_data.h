@@ -7,6 +7,7 @@
  * fields each; all integers are 32-bit little-endian. */
 #pragma once
 
+#include <stdio.h>
 #include <windows.h>
 
 /* Column type codes. */

@@ -4,6 +4,7 @@
  * file open and reads single items on demand by seeking. */
 #pragma once
 
+#include <stdio.h>
 #include <windows.h>
 
 struct VxResFile {

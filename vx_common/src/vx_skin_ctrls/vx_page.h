@@ -4,6 +4,7 @@
  * enter and destroys them in leave, so only the current page holds any. */
 #pragma once
 
+#include <stdint.h>
 #include <windows.h>
 
 #include "ptr_array.h"

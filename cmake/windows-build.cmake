@@ -1,0 +1,58 @@
+# The Windows build: the system's own code compiled with MinGW-w64 against the
+# real windows.h (see mingw-w64.cmake). platform/ and sim/ are not in it: the
+# target `platform` stands for the Win32 libraries themselves, and the tests
+# that need the simulated device are left out. Included by the top-level
+# CMakeLists.txt when the target system is Windows.
+set(VELMAR_WINDOWS ON)
+
+# The folders built for Windows: the system's code and its tests.
+set(VELMAR_DIRS config shell vx_common callcentre screens installer tests)
+
+add_link_options(${VELMAR_PROGRAM_LINK_OPTIONS})
+
+# The Win32 import libraries the system's code calls.
+add_library(platform INTERFACE)
+target_link_libraries(platform INTERFACE user32 gdi32 advapi32 winmm kernel32 Threads::Threads)
+# The host entry does not exist here: programs enter at wWinMain (-municode).
+add_library(plat_host INTERFACE)
+
+# GoogleTest from Debian's sources, built with its own warnings settings.
+get_property(velmar_options DIRECTORY PROPERTY COMPILE_OPTIONS)
+set_property(DIRECTORY PROPERTY COMPILE_OPTIONS "")
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(VELMAR_GTEST_SOURCE /usr/src/googletest/googletest CACHE PATH "GoogleTest's sources")
+add_subdirectory(${VELMAR_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+set_property(DIRECTORY PROPERTY COMPILE_OPTIONS ${velmar_options})
+# GoogleTest's own targets include GTest::gtest and GTest::gtest_main. The
+# tests' entry is wmain, because every program here is linked -municode.
+target_sources(gtest_main PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/gtest_wmain.cpp)
+
+# Tests that are not built here, each for its reason.
+set(VELMAR_HOST_ONLY_TESTS
+  test_host      # the host entry and its device options
+  test_event     # the simulator's event log
+  test_process   # stand-in device programs started by CreateProcessW
+  test_bmp_suite # reads the suite's reference pictures with the host's libpng
+)
+
+# Tests that share the prefix's named objects, windows titled "APS" or the
+# registry: one at a time.
+set(VELMAR_WINE_SHARED_TESTS
+  test_kernel test_registry test_window test_message test_screen test_text test_gdi
+  test_ui_language test_vx_page test_velmar)
+
+# The prefix that scripts/test-windows prepares; the tests run in it.
+set(VELMAR_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(VELMAR_WINE_ENVIRONMENT
+  WINEPREFIX=${VELMAR_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+  LANG=zh_CN.UTF-8 LOCPATH=${CMAKE_BINARY_DIR}/locale)
+
+# After every folder is added: GUI programs are WIN32 executables.
+function(velmar_windows_finish)
+  foreach(program Velmar velinstall)
+    if(TARGET ${program})
+      set_target_properties(${program} PROPERTIES WIN32_EXECUTABLE ON)
+    endif()
+  endforeach()
+endfunction()

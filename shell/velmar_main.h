@@ -19,3 +19,6 @@ void read_screen_size(void);
  * covering the whole screen from (0, 0). The window, or null when the class
  * cannot be registered or the creation handler refuses the window. */
 HWND create_main_window(HINSTANCE instance);
+/* The program's entry: 0 after the message loop, 16 when the main window
+ * cannot be created, -1 when another shell runs (which is raised instead). */
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR command_line, int show);

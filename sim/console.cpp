@@ -178,6 +178,7 @@ struct Console {
   std::atomic<bool> ended{false};
   std::atomic<bool> failed{false};
   std::string pending;  /* input read but not yet split into lines */
+  int unsettled = 0;    /* pen and key messages posted since the last settle */
   bool input_done = false;
 };
 
@@ -234,14 +235,33 @@ HWND main_window_of(Console& c, bool visible) {
   }
 }
 
+/* Lets the program take the input posted so far, and paint what it changed,
+ * before the console goes on. Posted messages are retrieved before input, so
+ * a WM_CLOSE or a screenshot right after a tap would otherwise overtake it.
+ * Each message sent to the main window is handled at the UI thread's next
+ * retrieval, after the queued message that the previous retrieval returned;
+ * so one send per posted message, and two more for the paint that follows,
+ * bring the thread past them (as long as their handlers do not wait on other
+ * threads, where sends are handled too). */
+void settle(Console& c) {
+  int sends = c.unsettled + 2;
+  c.unsettled = 0;
+  if (c.ended) return;
+  HWND window = FindWindowW(c.setup.window_class, c.setup.window_title);
+  for (int i = 0; window && i < sends; i++) SendMessageW(window, WM_NULL, 0, 0);
+}
+
 void request_quit(Console& c) {
   if (c.ended) return;
+  settle(c);
   if (HWND window = main_window_of(c, false)) PostMessageW(window, WM_CLOSE, 0, 0);
 }
 
 void pen(Console& c, int line_number, plat::PointerKind kind, int x, int y) {
   if (!main_window_of(c, true)) return;
-  if (!plat::pointer_event(kind, x, y))
+  if (plat::pointer_event(kind, x, y))
+    c.unsettled++;
+  else
     say(line_number, "no window at (" + std::to_string(x) + ", " + std::to_string(y) + ")");
 }
 
@@ -275,12 +295,16 @@ bool execute(Console& c, const Command& command, int line_number) {
       return true;
     case CommandKind::key:
       if (!main_window_of(c, true)) return true;
-      if (!plat::key_event((UINT)command.value, true)) say(line_number, "no window takes keys");
+      if (plat::key_event((UINT)command.value, true))
+        c.unsettled++;
+      else
+        say(line_number, "no window takes keys");
       return true;
     case CommandKind::wait:
       event_lines_wait((uint64_t)command.value);
       return true;
     case CommandKind::screenshot:
+      settle(c);
       if (!plat::screen_screenshot(command.text)) say(line_number, "cannot write " + command.text);
       return true;
     case CommandKind::expect:

@@ -41,6 +41,11 @@ void attach(const plat::HostOptions& options) {
   plat::screen_open(options.screen_width, options.screen_height,
                     options.headless ? plat::ScreenBackendKind::headless
                                      : plat::ScreenBackendKind::sdl);
+  /* Closing the SDL window closes the shell, whatever window is in front. */
+  plat::screen_on_quit([] {
+    if (HWND window = FindWindowW(MAIN_WINDOW_CLASS, MAIN_WINDOW_TITLE))
+      PostMessageW(window, WM_CLOSE, 0, 0);
+  });
   vx_page_set_observer(sim::page_event);
   sim::window_events_attach();
   if (fd >= 0) {

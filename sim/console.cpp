@@ -257,32 +257,29 @@ void request_quit(Console& c) {
   if (HWND window = main_window_of(c, false)) PostMessageW(window, WM_CLOSE, 0, 0);
 }
 
-void pen(Console& c, int line_number, plat::PointerKind kind, int x, int y) {
-  if (!main_window_of(c, true)) return;
+const char ended_text[] = "the program has ended; pen or key input ignored";
+
+/* One pen event; false when the program has ended. */
+bool pen(Console& c, int line_number, plat::PointerKind kind, int x, int y) {
+  if (!main_window_of(c, true)) {
+    say(line_number, ended_text);
+    return false;
+  }
   if (plat::pointer_event(kind, x, y))
     c.unsettled++;
   else
     say(line_number, "no window at (" + std::to_string(x) + ", " + std::to_string(y) + ")");
+  return true;
 }
-
-const char* input_names[] = {"tap", "down", "move", "up", "key"};
 
 /* Runs one command; false when the console stops reading (quit, a failed
  * expectation). */
 bool execute(Console& c, const Command& command, int line_number) {
-  bool input = command.kind == CommandKind::tap || command.kind == CommandKind::down ||
-               command.kind == CommandKind::move || command.kind == CommandKind::up ||
-               command.kind == CommandKind::key;
-  if (input && c.ended) {
-    say(line_number, std::string("the program has ended; ") + input_names[(int)command.kind] +
-                         " ignored");
-    return true;
-  }
   std::string seen;
   switch (command.kind) {
     case CommandKind::tap:
-      pen(c, line_number, plat::PointerKind::down, command.x, command.y);
-      pen(c, line_number, plat::PointerKind::up, command.x, command.y);
+      if (pen(c, line_number, plat::PointerKind::down, command.x, command.y))
+        pen(c, line_number, plat::PointerKind::up, command.x, command.y);
       return true;
     case CommandKind::down:
       pen(c, line_number, plat::PointerKind::down, command.x, command.y);
@@ -294,7 +291,10 @@ bool execute(Console& c, const Command& command, int line_number) {
       pen(c, line_number, plat::PointerKind::up, command.x, command.y);
       return true;
     case CommandKind::key:
-      if (!main_window_of(c, true)) return true;
+      if (!main_window_of(c, true)) {
+        say(line_number, ended_text);
+        return true;
+      }
       if (plat::key_event((UINT)command.value, true))
         c.unsettled++;
       else

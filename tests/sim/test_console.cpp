@@ -273,7 +273,7 @@ TEST_F(ScriptTest, FailedExpectationStopsTheScriptAndClosesTheProgram) {
 
 TEST_F(ScriptTest, AfterTheProgramEndedExpectationsAnswerAtOnce) {
   /* The window never comes: the program ends while the console waits. */
-  start("expect \"ev\":\"marker2\" within 36000000\n");
+  start("expect \"ev\":\"marker2\" within 36000000\ntap 4 4\nkey 13\n");
   std::thread ender([] {
     plat::sleep_device_ms(50);
     plat::Event("marker2");
@@ -281,7 +281,9 @@ TEST_F(ScriptTest, AfterTheProgramEndedExpectationsAnswerAtOnce) {
   ender.join();
   EXPECT_EQ(sim::console_finish(), -1);
   std::string errors = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(errors, "");
+  EXPECT_EQ(errors,
+            "console: line 2: the program has ended; pen or key input ignored\n"
+            "console: line 3: the program has ended; pen or key input ignored\n");
 
   start("expect never within 36000000\ntap 3 3\n");
   EXPECT_EQ(sim::console_finish(), sim::expect_failed_status);

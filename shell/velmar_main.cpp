@@ -49,12 +49,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR command_line,
       ShowWindow(running, SW_SHOW);
       SetForegroundWindow(running);
     }
-    return EXIT_ALREADY_RUNNING;
+    return SHELL_EXIT_ALREADY_RUNNING;
   }
 
   read_screen_size();
   HWND window = create_main_window(instance);
-  if (!window) return EXIT_NO_WINDOW;
+  if (!window) return SHELL_EXIT_NO_WINDOW;
   SetForegroundWindow(window);
 
   MSG msg;
@@ -62,5 +62,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR command_line,
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
-  return EXIT_NORMAL;
+  return SHELL_EXIT_NORMAL;
 }

@@ -8,9 +8,9 @@
 #define SINGLE_INSTANCE_MUTEX TEXT("GUID_VELMAR_20140313")
 
 /* Exit codes of the entry. */
-#define EXIT_NORMAL 0
-#define EXIT_NO_WINDOW 16
-#define EXIT_ALREADY_RUNNING (-1)
+#define SHELL_EXIT_NORMAL 0
+#define SHELL_EXIT_NO_WINDOW 16
+#define SHELL_EXIT_ALREADY_RUNNING (-1)
 
 /* Reads the screen size from the system metrics into screen_width and
  * screen_height (a size the metrics cannot give keeps the default). */

@@ -58,7 +58,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
       break;
     case WM_ERASEBKGND:
       paint_current_page(window);
-      return 1;
+      return 0;
     case WM_PAINT: {
       /* Everything is drawn by the erase above; this only validates (and
        * sends the pending WM_ERASEBKGND). */

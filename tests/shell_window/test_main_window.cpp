@@ -148,7 +148,7 @@ TEST_F(MainWindowTest, ErasePaintsThePageOverTheScreenInOneCopy) {
   EXPECT_EQ(GetPixel(screen, screen_width - 1, screen_height - 1), red);
 
   HDC dc = GetDC(window_);
-  EXPECT_EQ(SendMessageW(window_, WM_ERASEBKGND, (WPARAM)dc, 0), 1);
+  EXPECT_EQ(SendMessageW(window_, WM_ERASEBKGND, (WPARAM)dc, 0), 0);
   ReleaseDC(window_, dc);
   ReleaseDC(nullptr, screen);
 }

@@ -10,29 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "event_recorder.h"
 #include "plat/host.h"
 
 namespace {
-
-struct Recorder {
-  std::mutex lock;
-  std::vector<std::string> lines;
-  Recorder() {
-    plat::event_log_observe([this](const std::string& line) {
-      std::lock_guard<std::mutex> guard(lock);
-      lines.push_back(line);
-    });
-  }
-  std::vector<std::string> take() {
-    std::lock_guard<std::mutex> guard(lock);
-    return std::move(lines);
-  }
-};
-
-Recorder& recorder() {
-  static Recorder* r = new Recorder;
-  return *r;
-}
 
 /* Splits a line {"t":N,... into N and the rest after it; false when the line
  * does not start so. */

@@ -14,31 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "event_recorder.h"
 #include "plat/host.h"
 
 namespace {
 
 const DWORD sentinel = 0xDEADBEEF;
-
-struct Recorder {
-  std::mutex lock;
-  std::vector<std::string> lines;
-  Recorder() {
-    plat::event_log_observe([this](const std::string& line) {
-      std::lock_guard<std::mutex> guard(lock);
-      lines.push_back(line);
-    });
-  }
-  std::vector<std::string> take() {
-    std::lock_guard<std::mutex> guard(lock);
-    return std::move(lines);
-  }
-};
-
-Recorder& recorder() {
-  static Recorder* r = new Recorder;
-  return *r;
-}
 
 std::string launch_line(const std::string& path_json, const std::string& cmdline_json, bool ok) {
   return ",\"ev\":\"launch\",\"path\":\"" + path_json + "\",\"cmdline\":\"" + cmdline_json +

@@ -10,6 +10,7 @@
 #ifndef _WIN32
 #include <time.h>
 
+#include "event_recorder.h"
 #include "plat/host.h"
 #include "spawn_self.h"
 #endif
@@ -115,27 +116,6 @@ TEST(TimeConversion, CompareFileTime) {
 #ifndef _WIN32
 
 const uint64_t ticks_per_hour = 36000000000ull;
-
-/* Event lines seen since the last clear. */
-struct Recorder {
-  std::mutex lock;
-  std::vector<std::string> lines;
-  Recorder() {
-    plat::event_log_observe([this](const std::string& line) {
-      std::lock_guard<std::mutex> guard(lock);
-      lines.push_back(line);
-    });
-  }
-  std::vector<std::string> take() {
-    std::lock_guard<std::mutex> guard(lock);
-    return std::move(lines);
-  }
-};
-
-Recorder& recorder() {
-  static Recorder* r = new Recorder;
-  return *r;
-}
 
 int child_main(const std::string&, const std::string& root) {
   plat::set_device_root(root);

@@ -10,30 +10,13 @@ const char kWarning[] = "warning: the item num read from head not equal that rea
 const BYTE kStart[24] = {'V', 0, 'X', 0, 'D', 0, 'A', 0, 'T', 0, 'A', 0, ' ', 0, 'S', 0, 'T', 0, 'A', 0, 'R', 0, 'T', 0};
 const BYTE kEnd[8] = {' ', 0, 'E', 0, 'N', 0, 'D', 0};
 
-bool read_long(FILE* stream, LONG* value) {
-  BYTE b[4];
-  if (fread(b, 1, 4, stream) != 4) return false;
-  *value = static_cast<LONG>(static_cast<DWORD>(b[0]) | (static_cast<DWORD>(b[1]) << 8) |
-                             (static_cast<DWORD>(b[2]) << 16) | (static_cast<DWORD>(b[3]) << 24));
-  return true;
-}
-
-/* Bytes from the stream's position to the end of the file; -1 when unknown. */
-long long bytes_left(FILE* stream) {
-  long here = ftell(stream);
-  if (here < 0 || fseek(stream, 0, SEEK_END) != 0) return -1;
-  long end = ftell(stream);
-  fseek(stream, here, SEEK_SET);
-  return end < here ? 0 : static_cast<long long>(end) - here;
-}
-
 /* A text (code 7) or blob (code 8) field. A length larger than what the file
  * still holds is cut short without allocating. */
 int read_sized(FILE* stream, bool text, VxDataSlot* slot, LONG* length) {
   LONG size = 0;
-  if (!read_long(stream, &size)) return -1;
+  if (!vx_data_read_long(stream, &size)) return -1;
   if (size <= 0) return 0;
-  long long left = bytes_left(stream);
+  long long left = vx_data_bytes_left(stream);
   if (left >= 0 && size > left) return -3;
   size_t room = static_cast<size_t>(size) + (text ? 2 : 0);
   BYTE* buffer = static_cast<BYTE*>(VX_ALLOC(room));
@@ -73,7 +56,7 @@ int read_field(VxData* table, int column, FILE* stream, VxDataSlot* slot, LONG* 
     case VX_DATA_I32:
     case VX_DATA_I32_B: {
       LONG value = 0;
-      if (!read_long(stream, &value)) return -1;
+      if (!vx_data_read_long(stream, &value)) return -1;
       *slot = value;
       *length = 4;
       return 0;
@@ -152,12 +135,12 @@ int read_header(VxData* table, FILE* stream, LONG* count) {
   memset(work, 0, sizeof work);
   if (fread(work, 1, 24, stream) != 24 || memcmp(work, kStart, sizeof kStart) != 0) return VX_DATA_BAD_START;
   LONG columns = 0;
-  if (!read_long(stream, &columns) || columns != table->column_count) return VX_DATA_BAD_COLUMNS;
+  if (!vx_data_read_long(stream, &columns) || columns != table->column_count) return VX_DATA_BAD_COLUMNS;
   for (LONG i = 0; i < table->column_count; ++i) {
     LONG code = 0;
-    if (!read_long(stream, &code) || code != table->types[i]) return VX_DATA_BAD_TYPE_BASE - i;
+    if (!vx_data_read_long(stream, &code) || code != table->types[i]) return VX_DATA_BAD_TYPE_BASE - i;
   }
-  if (!read_long(stream, count)) return VX_DATA_NO_COUNT;
+  if (!vx_data_read_long(stream, count)) return VX_DATA_NO_COUNT;
   memset(work, 0, sizeof work);
   if (fread(work, 1, 8, stream) != 8 || memcmp(work, kEnd, sizeof kEnd) != 0) return VX_DATA_BAD_END;
   return 0;
@@ -255,4 +238,20 @@ int vx_data_free(VxData* table) {
   VX_FREE(table->releases);
   vx_data_init(table);
   return 0;
+}
+
+int vx_data_read_long(FILE* stream, LONG* value) {
+  BYTE b[4];
+  if (fread(b, 1, 4, stream) != 4) return 0;
+  *value = static_cast<LONG>(static_cast<DWORD>(b[0]) | (static_cast<DWORD>(b[1]) << 8) |
+                             (static_cast<DWORD>(b[2]) << 16) | (static_cast<DWORD>(b[3]) << 24));
+  return 1;
+}
+
+long long vx_data_bytes_left(FILE* stream) {
+  long here = ftell(stream);
+  if (here < 0 || fseek(stream, 0, SEEK_END) != 0) return -1;
+  long end = ftell(stream);
+  fseek(stream, here, SEEK_SET);
+  return end < here ? 0 : static_cast<long long>(end) - here;
 }

@@ -77,3 +77,9 @@ VxDataRecord* vx_data_first(VxData* table);
 VxDataRecord* vx_data_next(VxData* table, VxDataRecord* record);
 /* Releases every record and the schema; the table is empty again. Returns 0. */
 int vx_data_free(VxData* table);
+
+/* Little-endian 32-bit reads shared with the item store: 1, or 0 when the
+ * stream ends first. */
+int vx_data_read_long(FILE* stream, LONG* value);
+/* Bytes from the stream's position to the end of the file; -1 when unknown. */
+long long vx_data_bytes_left(FILE* stream);

@@ -1,30 +1,14 @@
 #include "vx_res_file.h"
 
 #include "vx_alloc.h"
+#include "vx_data.h"
 
 namespace {
-
-bool read_long(FILE* stream, LONG* value) {
-  BYTE b[4];
-  if (fread(b, 1, 4, stream) != 4) return false;
-  *value = static_cast<LONG>(static_cast<DWORD>(b[0]) | (static_cast<DWORD>(b[1]) << 8) |
-                             (static_cast<DWORD>(b[2]) << 16) | (static_cast<DWORD>(b[3]) << 24));
-  return true;
-}
-
-/* Bytes from the stream's position to the end of the file; -1 when unknown. */
-long long bytes_left(FILE* stream) {
-  long here = ftell(stream);
-  if (here < 0 || fseek(stream, 0, SEEK_END) != 0) return -1;
-  long end = ftell(stream);
-  fseek(stream, here, SEEK_SET);
-  return end < here ? 0 : static_cast<long long>(end) - here;
-}
 
 /* Reads `count` 32-bit values into a new array; false when they are cut short. */
 bool read_table(FILE* stream, LONG* table, LONG count) {
   for (LONG i = 0; i < count; ++i)
-    if (!read_long(stream, &table[i])) return false;
+    if (!vx_data_read_long(stream, &table[i])) return false;
   return true;
 }
 
@@ -41,10 +25,10 @@ void vx_res_file_init(VxResFile* store) {
 int vx_res_file_open(VxResFile* store, FILE* stream) {
   if (!store || !stream) return VX_RES_NO_COUNT;
   LONG count = 0;
-  if (!read_long(stream, &count) || count < 0) return VX_RES_NO_COUNT;
+  if (!vx_data_read_long(stream, &count) || count < 0) return VX_RES_NO_COUNT;
   /* Two tables of `count` entries that the file cannot hold are cut short;
    * nothing is allocated for them. */
-  long long left = bytes_left(stream);
+  long long left = vx_data_bytes_left(stream);
   if (left >= 0 && 8LL * count > left) return VX_RES_CUT_SHORT;
   size_t bytes = sizeof(LONG) * static_cast<size_t>(count > 0 ? count : 1);
   LONG* sizes = static_cast<LONG*>(VX_ALLOC(bytes));
@@ -75,9 +59,9 @@ BYTE* vx_res_file_read_item(VxResFile* store, int index, LONG* out_size) {
   FILE* stream = store->stream;
   if (fseek(stream, store->offsets[index], SEEK_SET) != 0) return nullptr;
   LONG stored_index = 0;
-  if (!read_long(stream, &stored_index) || stored_index != index) return nullptr;
+  if (!vx_data_read_long(stream, &stored_index) || stored_index != index) return nullptr;
   /* Data that the file cannot hold is cut short; nothing is allocated for it. */
-  long long left = bytes_left(stream);
+  long long left = vx_data_bytes_left(stream);
   if (left >= 0 && size > left) return nullptr;
   BYTE* buffer = static_cast<BYTE*>(VX_ALLOC(static_cast<size_t>(size > 0 ? size : 1)));
   if (!buffer) return nullptr;

@@ -21,8 +21,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # UNICODE: the W calls and TEXT("x") = L"x". __USE_MINGW_ANSI_STDIO=0: the
 # printf family keeps the Microsoft C library's semantics (%s is wide in the
 # wide calls, exponents have three digits), as on the device.
+# libstdc++'s os_defines.h redefines it to 1 in every C++ file, so stdio.h and
+# wchar.h are read first, before any C++ header, and keep the Microsoft
+# declarations.
 set(CMAKE_C_FLAGS_INIT "-DUNICODE -D_UNICODE -D__USE_MINGW_ANSI_STDIO=0")
-set(CMAKE_CXX_FLAGS_INIT "-DUNICODE -D_UNICODE -D__USE_MINGW_ANSI_STDIO=0")
+set(CMAKE_CXX_FLAGS_INIT "-DUNICODE -D_UNICODE -D__USE_MINGW_ANSI_STDIO=0 -include stdio.h -include wchar.h")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # Wide entries for the project's programs (wmain, wWinMain). Not in the flags
 # above, which also link CMake's own compiler checks (they have a main).

@@ -28,7 +28,9 @@ set_property(DIRECTORY PROPERTY COMPILE_OPTIONS ${velmar_options})
 # tests' entry is wmain, because every program here is linked -municode.
 target_sources(gtest_main PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/gtest_wmain.cpp)
 
-# Tests that are not built here, each for its reason.
+# Tests that are not built here, each for its reason: whole folders (the
+# simulator's), and single programs.
+set(VELMAR_HOST_ONLY_TEST_FOLDERS sim)
 set(VELMAR_HOST_ONLY_TESTS
   test_host      # the host entry and its device options
   test_event     # the simulator's event log
@@ -47,6 +49,11 @@ set(VELMAR_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(VELMAR_WINE_ENVIRONMENT
   WINEPREFIX=${VELMAR_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
   LANG=zh_CN.UTF-8 LOCPATH=${CMAKE_BINARY_DIR}/locale)
+# Wine run by the superuser writes read-only files; the tests mark that.
+execute_process(COMMAND id -u OUTPUT_VARIABLE velmar_uid OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(velmar_uid STREQUAL "0")
+  list(APPEND VELMAR_WINE_ENVIRONMENT VELMAR_WINE_AS_ROOT=1)
+endif()
 
 # After every folder is added: GUI programs are WIN32 executables.
 function(velmar_windows_finish)

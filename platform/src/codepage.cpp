@@ -138,6 +138,9 @@ Step decode_gbk(const GbkTables* t, const unsigned char* s, size_t n) {
     WCHAR c = t->decode[b - 0x81][s[1] - 0x40];
     return {2, {c ? c : (WCHAR)'?', 0}, 1, c != 0};
   }
+  /* As Windows: a lead byte takes the byte after it, whatever it is, except
+   * a terminator; the pair is one invalid character. */
+  if (gbk_lead(b) && n >= 2 && s[1] != 0) return {2, {'?', 0}, 1, false};
   return {1, {'?', 0}, 1, false};
 }
 

@@ -165,8 +165,12 @@ struct Sink {
 };
 
 template <class C>
-void pad_and_put(Sink<C>& out, const Spec& spec, const C* text, size_t n, bool zeros) {
-  size_t pad = spec.width > n ? spec.width - n : 0;
+void pad_and_put(Sink<C>& out, const Spec& spec, const C* text, size_t n, bool zeros,
+                 size_t counted = (size_t)-1) {
+  /* `counted`: the length the width is measured against, when it is not n
+   * (text converted between widths counts in its source's units). */
+  if (counted == (size_t)-1) counted = n;
+  size_t pad = spec.width > counted ? spec.width - counted : 0;
   if (!spec.minus) out.fill(zeros && spec.zero ? '0' : ' ', pad);
   out.put(text, n);
   if (spec.minus) out.fill(' ', pad);
@@ -316,40 +320,33 @@ std::u16string from_utf32(const wchar_t* s, int precision) {
   return out;
 }
 
-/* Wide text to the ANSI code page, cut to at most `limit` bytes on a
- * character boundary when limit >= 0. */
-std::string to_ansi(const WCHAR* s, size_t n, int limit) {
+/* Wide text to the ANSI code page. */
+std::string to_ansi(const WCHAR* s, size_t n) {
   std::string out;
   if (n == 0) return out;
   out.resize(n * 2);
   int r = WideCharToMultiByte(CP_ACP, 0, s, (int)n, &out[0], (int)out.size(), nullptr, nullptr);
   out.resize(r > 0 ? (size_t)r : 0);
-  if (limit >= 0 && out.size() > (size_t)limit) {
-    size_t i = 0;
-    while (i < out.size()) {
-      size_t step = IsDBCSLeadByte((BYTE)out[i]) ? 2 : 1;
-      if (i + step > (size_t)limit) break;
-      i += step;
-    }
-    out.resize(i);
-  }
   return out;
 }
 
-/* ANSI text to wide, at most `limit` characters when limit >= 0; reads no
- * byte past the characters it converts. */
-std::u16string from_ansi(const char* s, int limit) {
-  size_t bytes = 0, chars = 0;
-  while ((limit < 0 || chars < (size_t)limit) && s[bytes]) {
-    bytes += IsDBCSLeadByte((BYTE)s[bytes]) && s[bytes + 1] ? 2 : 1;
-    chars++;
-  }
+/* The first `bytes` bytes of ANSI text to wide; a lead byte whose trail byte
+ * is cut off becomes '?'. Reads no byte past them. */
+std::u16string from_ansi(const char* s, size_t bytes) {
   std::u16string out;
-  if (bytes == 0) return out;
-  out.resize(bytes);
-  int r = MultiByteToWideChar(CP_ACP, 0, s, (int)bytes, &out[0], (int)bytes);
-  out.resize(r > 0 ? (size_t)r : 0);
-  if (limit >= 0 && out.size() > (size_t)limit) out.resize((size_t)limit);
+  size_t i = 0;
+  while (i < bytes) {
+    const bool lead = IsDBCSLeadByte((BYTE)s[i]);
+    if (lead && i + 1 >= bytes) {
+      out.push_back(u'?');
+      break;
+    }
+    const size_t step = lead ? 2 : 1;
+    WCHAR c;
+    if (MultiByteToWideChar(CP_ACP, 0, s + i, (int)step, &c, 1) != 1) c = u'?';
+    out.push_back(c);
+    i += step;
+  }
   return out;
 }
 
@@ -383,15 +380,20 @@ void format_string(Sink<C>& out, const Spec& spec, Source& source) {
       wn = length16(w, spec.precision);
     }
   }
+  /* Text converted between widths is measured, for the precision and the
+   * width, in its source's units, as the Microsoft C library does: bytes of
+   * narrow text, UTF-16 units of wide text. */
   if (wide_output) {
+    size_t counted = wn;
     if (!wide) {
-      converted = from_ansi((const char*)p, spec.precision);
+      counted = length8((const char*)p, spec.precision);
+      converted = from_ansi((const char*)p, counted);
       w = converted.data(), wn = converted.size();
     }
-    pad_and_put(out, spec, (const C*)w, wn, true);
+    pad_and_put(out, spec, (const C*)w, wn, true, counted);
   } else if (wide) {
-    std::string narrow = to_ansi(w, wn, spec.precision);
-    pad_and_put(out, spec, (const C*)narrow.data(), narrow.size(), true);
+    std::string narrow = to_ansi(w, wn);
+    pad_and_put(out, spec, (const C*)narrow.data(), narrow.size(), true, wn);
   } else {
     const char* s = (const char*)p;
     pad_and_put(out, spec, (const C*)s, length8(s, spec.precision), true);
@@ -417,8 +419,8 @@ void format_char(Sink<C>& out, const Spec& spec, Source& source) {
     pad_and_put(out, spec, (const C*)&c, 1, true);
   } else if (wide) {
     WCHAR c = (WCHAR)value;
-    std::string narrow = to_ansi(&c, 1, -1);
-    pad_and_put(out, spec, (const C*)narrow.data(), narrow.size(), true);
+    std::string narrow = to_ansi(&c, 1);
+    pad_and_put(out, spec, (const C*)narrow.data(), narrow.size(), true, 1);
   } else {
     char c = (char)value;
     pad_and_put(out, spec, (const C*)&c, 1, true);
@@ -630,7 +632,7 @@ int to_stream_from(FILE* stream, const WCHAR* format_text, Source& source) {
   if (text.size() > INT_MAX) return -1;
   if (stream == stdout || stream == stderr) {
     /* The console streams are text streams of the ANSI code page. */
-    std::string bytes = to_ansi(text.data(), text.size(), -1);
+    std::string bytes = to_ansi(text.data(), text.size());
     if (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size()) return -1;
   } else {
     for (WCHAR c : text)

@@ -166,9 +166,10 @@ TEST_F(Format, CharactersAndStrings) {
   NARROW(gbk_prompt, "%S", TEXT("请插入地图卡"));
   NARROW("ab|cd|ef|gh", "%ls|%ws|%hs|%s", TEXT("ab"), TEXT("cd"), "ef", "gh");
   NARROW("\xd6\xd0|x|\xd6\xd0", "%C|%hc|%lc", zhong, 'x', zhong);
-  /* Precision counts bytes and does not split a character. */
-  NARROW("\xd6\xd0|\xd6\xd0\xce\xc4", "%.3S|%.4S", TEXT("\x4e2d\x6587"), TEXT("\x4e2d\x6587"));
-  NARROW("  \xd6\xd0", "%4S", TEXT("\x4e2d"));
+  /* Precision and width count the wide characters given. */
+  NARROW("\xd6\xd0\xce\xc4|\xd6\xd0", "%.2S|%.1S", TEXT("\x4e2d\x6587"), TEXT("\x4e2d\x6587"));
+  NARROW("   \xd6\xd0|\xd6\xd0   |", "%4S|%-4S|", TEXT("\x4e2d"), TEXT("\x4e2d"));
+  NARROW("   \xd6\xd0", "%4C", zhong);
 
   WIDE(TEXT("A|    A|\x4e2d"), TEXT("%c|%5c|%c"), (WCHAR)'A', (WCHAR)'A', zhong);
   WIDE(TEXT("abc|ab|   ab|000ab"), TEXT("%s|%.2s|%5s|%05s"), TEXT("abc"), TEXT("abc"), TEXT("ab"),
@@ -178,8 +179,11 @@ TEST_F(Format, CharactersAndStrings) {
   WIDE(TEXT("请插入地图卡"), TEXT("%S"), gbk_prompt);
   WIDE(TEXT("ab|cd|ef|gh"), TEXT("%S|%hs|%ls|%ws"), "ab", "cd", TEXT("ef"), TEXT("gh"));
   WIDE(TEXT("x|y|\x4e2d"), TEXT("%C|%hc|%lc"), 'x', 'y', zhong);
-  /* Precision counts wide characters. */
-  WIDE(TEXT("\x4e2d|\x4e2d\x6587"), TEXT("%.1S|%.2S"), "\xd6\xd0\xce\xc4", "\xd6\xd0\xce\xc4");
+  /* Precision and width count the bytes given; a lead byte cut from its
+   * trail byte is '?'. */
+  WIDE(TEXT("\x4e2d?|\x4e2d|a?"), TEXT("%.3S|%.2S|%.2S"), "\xd6\xd0\xce\xc4", "\xd6\xd0\xce\xc4",
+       "a\xd6\xd0");
+  WIDE(TEXT("  \x4e2d|  \x4e2d?|"), TEXT("%4S|%5.3S|"), "\xd6\xd0", "\xd6\xd0\xce\xc4");
   WIDE(TEXT("DTMF:12#34\tTRUE\r\n"), TEXT("DTMF:%S\tTRUE\r\n"), "12#34");
 }
 

@@ -37,3 +37,8 @@ fuzz: setup
 
 clean:
 	rm -rf build build-asan build-fuzz
+
+# The Windows build (MinGW-w64) and its tests under Wine, in build-windows-mingw/.
+.PHONY: test-windows
+test-windows:
+	@scripts/test-windows

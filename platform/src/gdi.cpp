@@ -488,6 +488,8 @@ int WINAPI GetObjectW(HGDIOBJ object, int size, LPVOID buffer) {
         DIBSECTION ds{};
         ds.dsBm = bm;
         ds.dsBmih = b.header;
+        /* Reported positive for top-down sections too, as Windows does. */
+        if (ds.dsBmih.biHeight < 0) ds.dsBmih.biHeight = -ds.dsBmih.biHeight;
         memcpy(ds.dsBitfields, b.bitfields, sizeof ds.dsBitfields);
         memcpy(buffer, &ds, sizeof ds);
         return (int)sizeof(DIBSECTION);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "known_difference.h"
 #ifndef _WIN32
 #include <time.h>
 
@@ -93,10 +94,18 @@ TEST(TimeConversion, InvalidFieldsAreRefused) {
       make(2014, 1, 1, 0, 0, 0, 1000),
   };
   for (const SYSTEMTIME& t : cases) {
+    SCOPED_TRACE(text(t));
     FILETIME f = {};
     SetLastError(sentinel);
-    EXPECT_FALSE(SystemTimeToFileTime(&t, &f)) << text(t);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER) << text(t);
+    const BOOL converted = SystemTimeToFileTime(&t, &f);
+    const DWORD error = GetLastError();
+    if (t.wYear == 2100 && t.wMonth == 2 && t.wDay == 29) {
+      KNOWN_WINE_DIFFERENCE("Wine takes 29 February of 2100, a century year not divisible by 400",
+                            converted);
+      if (known_difference::on_wine()) continue;
+    }
+    EXPECT_FALSE(converted);
+    EXPECT_EQ(error, (DWORD)ERROR_INVALID_PARAMETER);
   }
   FILETIME too_late = filetime(0x8000000000000000ull);
   SYSTEMTIME out;

@@ -725,6 +725,10 @@ HBITMAP WINAPI CreateDIBSection(HDC handle, const BITMAPINFO* info, UINT usage, 
   }
   const uint8_t* color_table = (const uint8_t*)info + h.biSize;
   bool fields = h.biCompression == BI_BITFIELDS;
+  if (fields && h.biBitCount != 16 && h.biBitCount != 32) { /* bit fields exist only there */
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
   /* Masks: inside a version 4 or later header, else the first three table entries. */
   const uint8_t* mask_bytes = h.biSize >= 52 ? (const uint8_t*)info + 40 : color_table;
   DWORD masks[3] = {0, 0, 0};

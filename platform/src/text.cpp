@@ -534,6 +534,23 @@ BOOL WINAPI GetTextExtentPoint32W(HDC handle, LPCWSTR text, int count, LPSIZE si
   return TRUE;
 }
 
+DWORD WINAPI GetGlyphIndicesW(HDC handle, LPCWSTR text, int count, WORD* indices, DWORD flags) {
+  std::lock_guard<std::mutex> guard(gdi_mutex());
+  Dc* dc = dc_locked(handle);
+  if (!dc || !text || !indices || count < 0 || (flags & ~(DWORD)GGI_MARK_NONEXISTING_GLYPHS)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return GDI_ERROR;
+  }
+  RealFont* f = dc_font_locked(*dc);
+  if (!f) return GDI_ERROR;
+  const WORD none = (flags & GGI_MARK_NONEXISTING_GLYPHS) ? 0xFFFF : 0;
+  for (int i = 0; i < count; i++) {
+    unsigned glyph = f->face ? FT_Get_Char_Index(f->face, text[i]) : 0;
+    indices[i] = glyph && glyph < 0xFFFF ? (WORD)glyph : none;
+  }
+  return (DWORD)count;
+}
+
 int WINAPI DrawTextW(HDC handle, LPCWSTR text, int count, LPRECT rect, UINT format) {
   std::lock_guard<std::mutex> guard(gdi_mutex());
   Dc* dc = dc_locked(handle);

@@ -487,6 +487,8 @@ BOOL WINAPI UnregisterClassW(LPCWSTR class_name, HINSTANCE instance) {
 
 /* ---- Windows ---- */
 
+static BOOL destroy_window(HWND window, bool announce);
+
 HWND WINAPI CreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR window_name, DWORD style,
                             int x, int y, int width, int height, HWND parent, HMENU menu,
                             HINSTANCE instance, LPVOID parameter) {
@@ -562,7 +564,7 @@ HWND WINAPI CreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR window_n
     return nullptr;
   }
   if (SendMessageW(handle, WM_CREATE, 0, (LPARAM)&cs) == -1) {
-    DestroyWindow(handle);
+    destroy_window(handle, false);
     return nullptr;
   }
   if (!IsWindow(handle)) return nullptr;
@@ -573,7 +575,11 @@ HWND WINAPI CreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR window_n
   return IsWindow(handle) ? handle : nullptr;
 }
 
-BOOL WINAPI DestroyWindow(HWND window) {
+BOOL WINAPI DestroyWindow(HWND window) { return destroy_window(window, true); }
+
+/* A window whose WM_CREATE refused it gets WM_NCDESTROY only, as on Windows:
+ * it never was, for its procedure. */
+static BOOL destroy_window(HWND window, bool announce) {
   DWORD tid = GetCurrentThreadId();
   std::vector<HWND> owned;
   bool was_visible, was_foreground;
@@ -604,7 +610,7 @@ BOOL WINAPI DestroyWindow(HWND window) {
     }
     activate(next);
   }
-  SendMessageW(window, WM_DESTROY, 0, 0);
+  if (announce) SendMessageW(window, WM_DESTROY, 0, 0);
   SendMessageW(window, WM_NCDESTROY, 0, 0);
   {
     std::lock_guard<std::mutex> guard(wm().lock);

@@ -277,6 +277,12 @@ TEST(GdiObjects, BadArgumentsFail) {
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RLE8;
   EXPECT_EQ(nullptr, CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  /* Bit fields exist at 16 and 32 bits only. */
+  for (WORD depth : {1, 4, 8, 24}) {
+    info.bmiHeader.biBitCount = depth;
+    info.bmiHeader.biCompression = BI_BITFIELDS;
+    EXPECT_EQ(nullptr, CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0)) << depth;
+  }
   EXPECT_FALSE(BitBlt(dc, 0, 0, 1, 1, nullptr, 0, 0, SRCCOPY));
   EXPECT_TRUE(DeleteDC(dc));
   EXPECT_FALSE(DeleteDC(dc));

@@ -335,6 +335,10 @@ BOOL WINAPI StretchBlt(HDC dest, int x, int y, int width, int height, HDC source
 HFONT WINAPI CreateFontIndirectW(const LOGFONTW* font);
 BOOL WINAPI GetTextMetricsW(HDC dc, LPTEXTMETRICW metrics);
 BOOL WINAPI GetTextExtentPoint32W(HDC dc, LPCWSTR text, int count, LPSIZE size);
+/* The glyph of each UTF-16 unit in the selected font itself (no fallback):
+ * 0xFFFF for none with GGI_MARK_NONEXISTING_GLYPHS, else 0. */
+#define GGI_MARK_NONEXISTING_GLYPHS 0x0001
+DWORD WINAPI GetGlyphIndicesW(HDC dc, LPCWSTR text, int count, WORD* indices, DWORD flags);
 int WINAPI DrawTextW(HDC dc, LPCWSTR text, int count, LPRECT rect, UINT format);
 BOOL WINAPI ExtTextOutW(HDC dc, int x, int y, UINT options, const RECT* rect, LPCWSTR text,
                         UINT count, const INT* dx);

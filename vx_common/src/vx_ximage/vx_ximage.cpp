@@ -172,6 +172,12 @@ HBITMAP vx_ximage_make_bitmap(VxImage* image) {
     VxImageHeader header;
     DWORD masks[3];
   } with_masks;
+  /* Bit fields exist only at 16 and 32 bits: the other depths go to the
+   * section as BI_RGB with the block's colour table, the same picture. */
+  struct {
+    VxImageHeader header;
+    RGBQUAD colors[256];
+  } plain;
   const void* info = image->block;
   if (image->header.bits == 32 && image->header.compression == 3 && image->header.colors_used == 0) {
     memcpy(&with_masks.header, image->block, sizeof with_masks.header);
@@ -179,6 +185,10 @@ HBITMAP vx_ximage_make_bitmap(VxImage* image) {
     with_masks.masks[1] = 0x0000FF00;
     with_masks.masks[2] = 0x000000FF;
     info = &with_masks;
+  } else if (image->header.bits != 16 && image->header.bits != 32 && image->header.colors_used <= 256) {
+    memcpy(&plain, image->block, sizeof plain.header + 4u * image->header.colors_used);
+    plain.header.compression = BI_RGB;
+    info = &plain;
   }
   HDC dc = CreateCompatibleDC(nullptr);
   void* bits = nullptr;

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -521,5 +523,123 @@ TEST(VxSkinDecode, WithoutThePlatformLibraryTheBuiltInDecoderIsUsed) {
   HBITMAP bitmap = vx_skin_get_bitmap(skin, &skin->items[0], 0);
   ASSERT_NE(bitmap, nullptr);
   EXPECT_EQ(pixel_at(bitmap, 0, 0), 0x010203u);
+  vx_skin_free(skin);
+}
+
+namespace {
+
+std::vector<int> ids(int first, int last) {
+  std::vector<int> out;
+  for (int id = first; id <= last; ++id) out.push_back(id);
+  return out;
+}
+
+/* The BMP header fields of a stored image: bits per pixel and compression. */
+std::pair<int, int> stored_format(VxSkin* skin, int slot) {
+  LONG size = 0;
+  BYTE* data = vx_res_file_read_item(skin->store, slot, &size);
+  std::pair<int, int> format(-1, -1);
+  if (data && size >= 34) format = {data[28] | data[29] << 8, data[30] | data[31] << 8};
+  VX_FREE(data);
+  return format;
+}
+
+}  // namespace
+
+TEST(DefaultSkin, HoldsEveryItemOfTheTwelvePagesInBothLanguages) {
+  const std::string built = std::string(VELMAR_BINARY_DIR) + "/skins/default/Velmar.res";
+  FILE* f = fopen(built.c_str(), "rb");
+  if (!f) GTEST_SKIP() << built << " is not built";
+  std::vector<uint8_t> bytes;
+  for (int c; (c = fgetc(f)) != EOF;) bytes.push_back(static_cast<uint8_t>(c));
+  fclose(f);
+  DeviceRoot root;
+  ASSERT_TRUE(root.write("Velmar.res", bytes));
+
+  /* Buttons of each page: every one has a usable item of the right image layout. */
+  const std::vector<std::vector<int>> pages = {
+      ids(211, 221),
+      [] { auto v = ids(1101, 1107); v.push_back(102); return v; }(),
+      {535, 536},
+      {301, 536},
+      [] { auto v = ids(601, 612); v.push_back(301); v.push_back(536); return v; }(),
+      {701, 702},
+      [] { auto v = ids(1001, 1005); v.push_back(102); return v; }(),
+      {102},
+      [] { auto v = ids(1200, 1209); v.push_back(102); return v; }(),
+      {102, 1404, 1405},
+      [] { auto v = ids(1503, 1514); v.push_back(102); return v; }(),
+  };
+  const std::vector<int> pictures = {100, 200, 300, 302, 303, 401, 530, 700, 1301, 1401, 1501};
+  const std::vector<int> indicators = {205, 206, 207};
+  const std::vector<int> areas = {202, 203, 305, 306, 321, 533, 534, 537, 600, 1402, 1403, 1502};
+  std::vector<int> texts = {201, 208, 326, 402, 532, 705, 1000, 1100, 1299, 1300, 1400, 1500};
+  for (int id : ids(1011, 1015)) texts.push_back(id);
+  for (int id : ids(1111, 1117)) texts.push_back(id);
+  for (int id : ids(1210, 1219)) texts.push_back(id);
+
+  for (int language : {1, 0, -1, 7}) {
+    VxSkin* skin = vx_skin_load(skin_path(), language, 1);
+    ASSERT_NE(skin, nullptr);
+    for (const auto& page : pages) {
+      ButtonGroup* group = vx_button_group_create(nullptr, VX_BUTTON_GROUP_PUSH);
+      for (int id : page) ASSERT_EQ(vx_button_add(group, id, 0, 0, 0, 0, nullptr, 0), 0);
+      ASSERT_EQ(vx_skin_bind_buttons(skin, group, 1), 0);
+      for (int id : page) {
+        Button* b = vx_button_find(group, id);
+        EXPECT_EQ(b->flags & VX_BUTTON_USABLE, VX_BUTTON_USABLE) << "button " << id;
+        SIZE size = bitmap_size(b->image);
+        const int frames = b->style == VX_BUTTON_TWO_FRAMES ? 2 : 3;
+        EXPECT_EQ(size.cx, frames * b->width) << "button " << id;
+        EXPECT_EQ(size.cy, b->height) << "button " << id;
+        EXPECT_TRUE(b->x >= 0 && b->y >= 0 && b->x + b->width <= 800 && b->y + b->height <= 480) << "button " << id;
+      }
+      vx_skin_release_buttons(skin, group);
+      vx_button_group_destroy(group);
+    }
+    for (int id : pictures) {
+      VxSkinItem* item = vx_skin_find(skin, id);
+      ASSERT_NE(item, nullptr) << id;
+      HBITMAP bitmap = vx_skin_get_bitmap(skin, item, 0);
+      EXPECT_EQ(bitmap_size(bitmap).cx, item->width) << id;
+      EXPECT_EQ(bitmap_size(bitmap).cy, item->height) << id;
+      vx_skin_put_bitmap(skin, item);
+    }
+    for (int id : indicators) {
+      VxSkinItem* item = vx_skin_find(skin, id);
+      ASSERT_NE(item, nullptr) << id;
+      HBITMAP bitmap = vx_skin_get_bitmap(skin, item, 0);
+      EXPECT_EQ(bitmap_size(bitmap).cx, 2 * item->width) << "two frames of indicator " << id;
+      vx_skin_put_bitmap(skin, item);
+    }
+    for (int id : areas) {
+      VxSkinItem* item = vx_skin_find(skin, id);
+      ASSERT_NE(item, nullptr) << id;
+      EXPECT_GT(item->width, 0) << id;
+      EXPECT_GT(item->height, 0) << id;
+    }
+    for (int id : texts) {
+      const std::u16string text = text_of(vx_skin_find(skin, id));
+      ASSERT_FALSE(text.empty()) << id;
+      const bool ascii = std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; });
+      const bool chinese = std::any_of(text.begin(), text.end(), [](char16_t c) { return c >= 0x4E00 && c <= 0x9FFF; });
+      if (language == 0) {
+        EXPECT_TRUE(ascii) << "English text of " << id;
+      } else if (id != 1013) { /* "Flash" is the program's name in both */
+        EXPECT_TRUE(chinese) << "Chinese text of " << id << " for language " << language;
+      }
+    }
+    for (int i = 0; i < skin->slot_count; ++i) EXPECT_EQ(skin->ref_counts[i], 0) << "slot " << i;
+    vx_skin_free(skin);
+  }
+
+  /* The images are stored in every format the decoder takes. */
+  VxSkin* skin = vx_skin_load(skin_path(), 1, 1);
+  ASSERT_NE(skin, nullptr);
+  std::set<std::pair<int, int>> formats;
+  for (int i = 0; i < skin->slot_count; ++i) formats.insert(stored_format(skin, i));
+  for (auto wanted : {std::make_pair(24, 0), std::make_pair(8, 0), std::make_pair(8, 1), std::make_pair(4, 2),
+                      std::make_pair(16, 3)})
+    EXPECT_TRUE(formats.count(wanted)) << wanted.first << " bits, compression " << wanted.second;
   vx_skin_free(skin);
 }

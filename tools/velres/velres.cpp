@@ -437,6 +437,21 @@ int build(int argc, char** argv) {
   std::vector<velres::SourceError> errors;
   velres::parse_skin_source(in, &items, &errors);
 
+  /* The platform's text drawing takes '&' as the mark of the next character. */
+  for (const auto& item : items) {
+    const std::string& t = item.text;
+    for (size_t i = 0; i < t.size(); ++i) {
+      if (t[i] != '&') continue;
+      if (i + 1 < t.size() && t[i + 1] == '&') {
+        ++i;
+        continue;
+      }
+      fprintf(stderr, "%s:%d: warning: '&' in a text underlines the character after it when drawn; write && for an &\n",
+              source.c_str(), item.line);
+      break;
+    }
+  }
+
   /* Images get slots in order of their first mention. */
   std::map<std::string, int> slots;
   std::vector<std::vector<uint8_t>> images;

@@ -36,6 +36,7 @@ set(VELMAR_HOST_ONLY_TESTS
   test_event     # the simulator's event log
   test_process   # stand-in device programs started by CreateProcessW
   test_bmp_suite # reads the suite's reference pictures with the host's libpng
+  test_velres    # the host tool velres, and libpng
 )
 
 # Tests that share the prefix's named objects, windows titled "APS" or the

@@ -34,16 +34,17 @@ TEST(GetMuiLanguage, OnlyANumberBelow22Counts) {
   };
   HKEY key;
   DWORD disposition = 0;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"MUI", 0, NULL, 0, 0, NULL, &key, &disposition));
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, TEXT("MUI"), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key,
+                                               &disposition));
   for (const Stored& c : cases) {
     SCOPED_TRACE(c.what);
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, u"language", 0, c.type, c.data.data(), (DWORD)c.data.size()));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, TEXT("language"), 0, c.type, c.data.data(), (DWORD)c.data.size()));
     EXPECT_EQ(c.expected, get_mui_language());
   }
-  ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueW(key, u"language"));
+  ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueW(key, TEXT("language")));
   EXPECT_EQ(-1, get_mui_language());
   RegCloseKey(key);
-  ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"MUI"));
+  ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_LOCAL_MACHINE, TEXT("MUI")));
   EXPECT_EQ(-1, get_mui_language());
 }
 

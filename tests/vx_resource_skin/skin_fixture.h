@@ -1,19 +1,27 @@
 /* Test helper: skin resource files and small BMP pictures made in the test,
- * and a device root in a fresh temporary folder. */
+ * and the program's folder in a fresh temporary folder (on the host, inside a
+ * device root of its own). */
 #pragma once
 
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <unistd.h>
+#include <windows.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "../vx_common/res_writer.h"
+#ifndef _WIN32
+#include <unistd.h>
+
 #include "plat/host.h"
+#endif
+
+typedef std::basic_string<WCHAR> WString;
 
 /* One skin record. */
 struct SkinRow {
@@ -23,14 +31,14 @@ struct SkinRow {
   int32_t x = 0, y = 0, width = 0, height = 0;
   int32_t slot = -1;
   int32_t mask = 0;
-  std::u16string text;  /* empty: no blob */
+  WString text;  /* empty: no blob */
   int32_t variant = -1;
   bool terminator = true;  /* the blob ends in a zero unit */
 };
 
-inline std::vector<uint8_t> utf16le_bytes(const std::u16string& text, bool terminator) {
+inline std::vector<uint8_t> utf16le_bytes(const WString& text, bool terminator) {
   std::vector<uint8_t> out;
-  for (char16_t c : text) {
+  for (WCHAR c : text) {
     out.push_back(static_cast<uint8_t>(c));
     out.push_back(static_cast<uint8_t>(c >> 8));
   }
@@ -97,36 +105,63 @@ inline std::vector<uint8_t> solid_bmp(int width, int height, uint32_t colour) {
   return bmp24(width, height, [colour](int, int) { return colour; });
 }
 
-/* A device root in a fresh temporary folder with the program at
- * \residentflash2\Velmar\Velmar.exe; the previous root comes back at the end. */
+/* The program's folder in a fresh temporary folder: on the host the program
+ * is \residentflash2\Velmar\Velmar.exe in a device root of its own (the
+ * previous root comes back at the end); on Windows the folder is a plain
+ * temporary one. */
 struct DeviceRoot {
-  std::string host;
+  std::string host;    /* the temporary folder */
+  std::string folder;  /* the program's folder in it */
+#ifndef _WIN32
   std::string previous;
+#endif
 
   DeviceRoot() {
+    static std::atomic<int> serial{0};
+    std::error_code ignored;
+#ifndef _WIN32
     char dir[] = "/tmp/velmar-skin-XXXXXX";
     if (mkdtemp(dir)) host = dir;
     previous = plat::device_root();
     plat::set_device_root(host);
     plat::set_module_path(u"\\residentflash2\\Velmar\\Velmar.exe");
-    std::filesystem::create_directories(host + "/residentflash2/Velmar");
+    folder = host + "/residentflash2/Velmar";
+#else
+    host = (std::filesystem::temp_directory_path() /
+            ("velmar-skin-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++)))
+               .string();
+    folder = host;
+#endif
+    std::filesystem::create_directories(folder, ignored);
   }
   ~DeviceRoot() {
     std::error_code ignored;
     std::filesystem::remove_all(host, ignored);
+#ifndef _WIN32
     plat::set_device_root(previous);
+#endif
   }
   DeviceRoot(const DeviceRoot&) = delete;
   DeviceRoot& operator=(const DeviceRoot&) = delete;
 
   /* Writes a file of the program folder; false when that fails. */
   bool write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-    FILE* f = fopen((host + "/residentflash2/Velmar/" + name).c_str(), "wb");
+    FILE* f = fopen((folder + "/" + name).c_str(), "wb");
     if (!f) return false;
     bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return fclose(f) == 0 && ok;
   }
-};
 
-/* The skin file's device path in the program folder. */
-inline const char16_t* skin_path() { return u"\\residentflash2\\Velmar\\Velmar.res"; }
+  /* The path the system opens for a file of the program folder (ASCII names). */
+  WString path(const std::string& name) const {
+#ifndef _WIN32
+    WString out = TEXT("\\residentflash2\\Velmar\\");
+#else
+    WString out;
+    for (char c : folder) out += static_cast<WCHAR>(static_cast<unsigned char>(c));
+    out += TEXT('\\');
+#endif
+    for (char c : name) out += static_cast<WCHAR>(c);
+    return out;
+  }
+};

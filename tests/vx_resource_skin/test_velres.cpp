@@ -61,7 +61,7 @@ struct Scratch {
   }
 };
 
-std::u16string text_of(const VxSkinItem* item) { return item && item->text ? std::u16string(item->text) : u""; }
+WString text_of(const VxSkinItem* item) { return item && item->text ? WString(item->text) : WString(); }
 
 bool exists(const std::string& path) {
   std::error_code ignored;
@@ -112,7 +112,7 @@ TEST(Velres, BuildThenLoadGivesTheItemsAndImagesOfTheSource) {
   DeviceRoot root;
   const std::string built = slurp(s.path("Velmar.res"));
   ASSERT_TRUE(root.write("Velmar.res", std::vector<uint8_t>(built.begin(), built.end())));
-  VxSkin* skin = vx_skin_load(skin_path(), 0, 1);
+  VxSkin* skin = vx_skin_load(root.path("Velmar.res").c_str(), 0, 1);
   ASSERT_NE(skin, nullptr);
   ASSERT_EQ(skin->item_count, 5);
   EXPECT_EQ(skin->slot_count, 2) << "one slot per image file";

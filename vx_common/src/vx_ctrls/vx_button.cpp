@@ -1,5 +1,7 @@
 #include "vx_button.h"
 
+#include <string.h>
+
 #include "vx_alloc.h"
 
 namespace {

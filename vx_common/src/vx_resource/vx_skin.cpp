@@ -1,5 +1,7 @@
 #include "vx_skin.h"
 
+#include <string.h>
+
 #include "module_path.h"
 #include "vx_alloc.h"
 #include "vx_data.h"

@@ -23,6 +23,8 @@
 #include "plat/registry_store.h"
 #endif
 
+#include "known_difference.h"
+
 namespace {
 
 /* Known host difference: the host follows Windows CE, the system's device,
@@ -252,6 +254,9 @@ TEST_F(Registry, DeleteKey) {
     EXPECT_EQ(RegOpenKeyExW(key_, TEXT("Tree"), 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
   } else {
     EXPECT_EQ(e, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteKeyW(key_, TEXT("Tree\\Branch\\Leaf")), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyW(key_, TEXT("Tree\\Branch")), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyW(key_, TEXT("Tree")), ERROR_SUCCESS);
   }
   /* The importer's way: the parent given as the key, the leaf as the name. */
   ASSERT_EQ(RegCreateKeyExW(key_, TEXT("Demo"), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
@@ -331,9 +336,14 @@ TEST_F(Registry, ValuesKeepTypeAndBytes) {
     DWORD type = 0, size = 12345;
     EXPECT_EQ(RegQueryValueExW(key_, v.name, nullptr, &type, nullptr, &size), ERROR_SUCCESS);
     EXPECT_EQ(type, v.type);
-    EXPECT_EQ(size, v.data.size());
     std::vector<BYTE> data;
     EXPECT_EQ(get_value(key_, v.name, &type, &data), ERROR_SUCCESS);
+    if (v.name && WString(v.name) == TEXT("NoTerminator")) {
+      KNOWN_WINE_DIFFERENCE_EQ("Wine adds the terminator a REG_SZ value was stored without",
+                               data.size(), v.data.size() + sizeof(WCHAR), v.data.size());
+      if (known_difference::on_wine()) continue;
+    }
+    EXPECT_EQ(size, v.data.size());
     EXPECT_EQ(data, v.data);
     if (!v.data.empty()) {
       std::vector<BYTE> small(v.data.size() - 1);
@@ -435,9 +445,13 @@ TEST_F(Registry, EnumerateValues) {
 TEST_F(Registry, OverlongKeyNameIsRefused) {
   HKEY key;
   WString name(256, TEXT('k'));
-  EXPECT_NE(RegCreateKeyExW(key_, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS);
+  const LONG overlong = RegCreateKeyExW(key_, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                        &key, nullptr);
+  KNOWN_WINE_DIFFERENCE("Wine takes a key name longer than 255 characters", overlong == ERROR_SUCCESS);
+  if (overlong == ERROR_SUCCESS) {
+    RegCloseKey(key);
+    RegDeleteKeyW(key_, name.c_str());
+  }
   name.resize(255);
   ASSERT_EQ(RegCreateKeyExW(key_, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                             nullptr),

@@ -74,6 +74,8 @@ class MainWindowTest : public ::testing::Test {
   void open(int width, int height) {
 #ifndef _WIN32
     plat::screen_open(width, height, plat::ScreenBackendKind::headless);
+#else
+    (void)width, (void)height; /* the real screen has its one size */
 #endif
     read_screen_size();
     for (int& entry : nav_stack.entries) entry = 7;
@@ -131,8 +133,10 @@ TEST_F(MainWindowTest, ErasePaintsThePageOverTheScreenInOneCopy) {
   open(800, 480);
   ASSERT_NE(window_, nullptr);
   ASSERT_EQ(vx_page_add(page_manager, &test_page), 1);
-  /* What the screen shows before the page is painted. */
-  HDC screen = GetDC(nullptr);
+  /* What the screen shows before the page is painted, through the window's
+   * DC (it covers the screen; Wine's null display driver keeps pixels of
+   * windows only). */
+  HDC screen = GetDC(window_);
   RECT all = {0, 0, screen_width, screen_height};
   HBRUSH brush = CreateSolidBrush(red);
   FillRect(screen, &all, brush);
@@ -150,7 +154,7 @@ TEST_F(MainWindowTest, ErasePaintsThePageOverTheScreenInOneCopy) {
   HDC dc = GetDC(window_);
   EXPECT_EQ(SendMessageW(window_, WM_ERASEBKGND, (WPARAM)dc, 0), 0);
   ReleaseDC(window_, dc);
-  ReleaseDC(nullptr, screen);
+  ReleaseDC(window_, screen);
 }
 
 TEST_F(MainWindowTest, PenMessagesReachThePageWithUnsignedCoordinates) {

@@ -324,10 +324,12 @@ std::map<std::string, Spec> specs() {
   /* The dialing animation: the handset sending one wave, then three. */
   for (int n : {1, 2}) {
     s["dial_anim" + std::to_string(n) + ".bmp"] = {Format::Rle4, 1, {"call.bmp"}, [n](Canvas& c, const Rect& r, State) {
-                                                    c.fill(circle(r.cx() - 20, r.cy() + 20, 62), kTileBottom);
-                                                    c.fill(place(icon::handset(), r.cx() - 20, r.cy() + 20, 70), kWhite);
+                                                    const float x = r.cx() - 14, y = r.cy() + 14;
+                                                    c.fill(circle(x, y, 58), kTileBottom);
+                                                    c.fill(outline(circle(x, y, 58), 2), kPanelLine);
+                                                    c.fill(place(icon::handset(), x, y, 58), kWhite);
                                                     for (int i = 0; i < (n == 1 ? 1 : 3); ++i)
-                                                      c.fill(arc(r.cx() - 20, r.cy() + 20, 72 + 18 * i, 275, 355, 8), i == 0 ? kWhite : kAccent);
+                                                      c.fill(arc(x, y, 74 + 16 * i, 284, 346, 7), i == 0 ? kWhite : kAccent);
                                                   }};
   }
   return s;

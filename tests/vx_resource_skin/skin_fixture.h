@@ -117,7 +117,6 @@ struct DeviceRoot {
 #endif
 
   DeviceRoot() {
-    static std::atomic<int> serial{0};
     std::error_code ignored;
 #ifndef _WIN32
     char dir[] = "/tmp/velmar-skin-XXXXXX";
@@ -127,6 +126,7 @@ struct DeviceRoot {
     plat::set_module_path(u"\\residentflash2\\Velmar\\Velmar.exe");
     folder = host + "/residentflash2/Velmar";
 #else
+    static std::atomic<int> serial{0};
     host = (std::filesystem::temp_directory_path() /
             ("velmar-skin-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++)))
                .string();

@@ -305,7 +305,7 @@ TEST(VxSkinButtons, BindGivesRectangleImageStyleAndMaskOrHides) {
   const Row table[] = {
       {10, 5, 6, 20, 10, 0, 0},   {11, 30, 0, 8, 8, 1, -1}, {12, 40, 0, 8, 8, 1, -2},
       {13, 1, 1, 5, 5, -1, 0},    {14, 1, 1, 0, 10, 0, 0},  {15, 1, 1, 8, 8, 2, 0},
-      {16, 50, 0, 8, 8, 1, 7},    {0, 9, 9, 9, 9, 0, 0},
+      {16, 50, 0, 8, 8, 1, 7},    {0, 9, 9, 9, 9, 0, 0},    {18, 70, 0, 1000, 8, 1, -1},
   };
   std::vector<SkinRow> rows;
   for (const Row& r : table) {
@@ -328,23 +328,25 @@ TEST(VxSkinButtons, BindGivesRectangleImageStyleAndMaskOrHides) {
 
   ButtonGroup* group = vx_button_group_create(nullptr, VX_BUTTON_GROUP_PUSH);
   ASSERT_NE(group, nullptr);
-  for (int id : {10, 11, 12, 13, 14, 15, 16, 99}) ASSERT_EQ(vx_button_add(group, id, 0, 0, 0, 0, nullptr, 0), 0);
+  for (int id : {10, 11, 12, 13, 14, 15, 16, 99, 18}) ASSERT_EQ(vx_button_add(group, id, 0, 0, 0, 0, nullptr, 0), 0);
   ASSERT_EQ(vx_button_add(group, 0, 1, 2, 3, 4, nullptr, 0), 0);
   vx_button_find(group, 16)->style = VX_BUTTON_SHAPED;
   group->pressed_index = 3;
   EXPECT_EQ(vx_skin_bind_buttons(skin, group, 1), 0);
   EXPECT_EQ(group->pressed_index, -1);
 
+  /* 18 is wider than its image: no mask is made for it. */
   const struct {
     int id;
     bool usable;
     int x, y, width, height, style;
+    bool masked;
   } expected[] = {
-      {10, true, 5, 6, 20, 10, VX_BUTTON_TWO_FRAMES}, {11, true, 30, 0, 8, 8, VX_BUTTON_SHAPED},
-      {12, true, 40, 0, 8, 8, VX_BUTTON_SHAPED_RECT}, {13, false, 0, 0, 0, 0, 0},
-      {14, false, 1, 1, 0, 10, 0},                    {15, false, 1, 1, 8, 8, 0},
-      {16, true, 50, 0, 8, 8, VX_BUTTON_SHAPED},      {99, false, 0, 0, 0, 0, 0},
-      {0, true, 1, 2, 3, 4, 0},
+      {10, true, 5, 6, 20, 10, VX_BUTTON_TWO_FRAMES, false}, {11, true, 30, 0, 8, 8, VX_BUTTON_SHAPED, true},
+      {12, true, 40, 0, 8, 8, VX_BUTTON_SHAPED_RECT, true},  {13, false, 0, 0, 0, 0, 0, false},
+      {14, false, 1, 1, 0, 10, 0, false},                    {15, false, 1, 1, 8, 8, 0, false},
+      {16, true, 50, 0, 8, 8, VX_BUTTON_SHAPED, true},       {99, false, 0, 0, 0, 0, 0, false},
+      {0, true, 1, 2, 3, 4, 0, false},                       {18, true, 70, 0, 1000, 8, VX_BUTTON_SHAPED, false},
   };
   for (const auto& e : expected) {
     Button* b = vx_button_find(group, e.id);
@@ -356,12 +358,13 @@ TEST(VxSkinButtons, BindGivesRectangleImageStyleAndMaskOrHides) {
     EXPECT_EQ(b->width, e.width) << e.id;
     EXPECT_EQ(b->height, e.height) << e.id;
     EXPECT_EQ(b->style, e.style) << e.id;
-    EXPECT_EQ(b->mask_dc != nullptr, e.style != 0) << e.id;
+    EXPECT_EQ(b->mask_dc != nullptr, e.masked) << e.id;
+    EXPECT_EQ(b->mask_bitmap != nullptr, e.masked) << e.id;
   }
   EXPECT_EQ(vx_button_find(group, 0)->image, nullptr) << "id 0 is left alone";
   EXPECT_EQ(vx_button_find(group, 10)->image, background);
   EXPECT_EQ(skin->ref_counts[0], 3) << "background, 10 and 14";
-  EXPECT_EQ(skin->ref_counts[1], 3) << "11, 12 and 16";
+  EXPECT_EQ(skin->ref_counts[1], 4) << "11, 12, 16 and 18";
 
   /* The mask is the white half of the shape frame; the frames are black
    * outside it. */

@@ -81,6 +81,13 @@ void vx_button_prepare_mask(Button* button, HDC dc) {
   if (!button || !button->image) return;
   if (button->style != VX_BUTTON_SHAPED && button->style != VX_BUTTON_SHAPED_RECT) return;
   release_mask(button);
+  /* A mask larger than the image (or of no size) would hold nothing of it;
+   * such sizes come only from a broken skin and are not allocated. */
+  BITMAP picture;
+  memset(&picture, 0, sizeof picture);
+  if (GetObjectW(button->image, sizeof picture, &picture) != (int)sizeof picture) return;
+  if (button->width <= 0 || button->height <= 0 || button->width > picture.bmWidth || button->height > picture.bmHeight)
+    return;
   HDC screen = nullptr;
   if (!dc) dc = screen = GetDC(nullptr);
   HDC image_dc = CreateCompatibleDC(dc);

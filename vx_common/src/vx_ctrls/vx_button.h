@@ -76,7 +76,8 @@ Button* vx_button_find(ButtonGroup* group, int id);
 /* For a button with an image and style 1 or 2: makes the monochrome mask from
  * the image's shape frame (white = 1) in a memory context of `dc` (the
  * screen's when null), and blackens the transparent pixels of the normal and
- * pressed frames in the image itself. A mask made before is replaced. */
+ * pressed frames in the image itself. A mask made before is replaced. No
+ * mask is made for a button of no size or larger than its image. */
 void vx_button_prepare_mask(Button* button, HDC dc);
 /* Releases every button (mask context and bitmap, owned caption, owned
  * record), the array, and the group. Null is ignored. */

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../vx_common/bmp_writer.h"
 #include "skin_fixture.h"
 #include "vx_skin.h"
 
@@ -66,6 +67,18 @@ WString text_of(const VxSkinItem* item) { return item && item->text ? WString(it
 bool exists(const std::string& path) {
   std::error_code ignored;
   return std::filesystem::exists(path, ignored);
+}
+
+/* Two bits per pixel: the decoder takes it, the platform has no bitmap of that depth. */
+std::vector<uint8_t> two_bits() {
+  BmpSpec spec;
+  spec.width = 4;
+  spec.height = 2;
+  spec.bits = 2;
+  spec.colors_used = 4;
+  spec.palette.assign(16, 0x80);
+  spec.pixels.assign(8, 0x1B);
+  return bmp_file(spec);
 }
 
 std::vector<uint8_t> rle_on_24_bits() {
@@ -160,6 +173,7 @@ TEST(Velres, SourceErrorsNameFileAndLineAndWriteNothing) {
       {"id=1 image=none.bmp\n", ":1: image none.bmp cannot be read"},
       {"id=1\nid=2 image=rle.bmp\n", ":2: image rle.bmp is refused by the BMP decoder: unknown compression"},
       {"id=1 image=text.bmp\n", ":1: image text.bmp is refused by the BMP decoder"},
+      {"id=1 image=two.bmp\n", ":1: image two.bmp decodes, but the platform makes no device bitmap of it"},
       {"id=0\n", ":1: id 0 out of range"},
       {"id=-3\n", ":1: id -3 out of range"},
       {"id=2147483648\n", ":1: 'id=2147483648' is not a 32-bit whole number"},
@@ -180,6 +194,7 @@ TEST(Velres, SourceErrorsNameFileAndLineAndWriteNothing) {
     s.write("skin.txt", c.source);
     s.write("rle.bmp", rle_on_24_bits());
     s.write("text.bmp", std::string("just some words"));
+    s.write("two.bmp", two_bits());
     const Outcome run = s.velres("build " + s.dir + " -o " + s.path("out.res"));
     EXPECT_EQ(run.status, 1) << c.source;
     EXPECT_NE(run.err.find(s.path("skin.txt") + c.message), std::string::npos) << c.source << "\n" << run.err;

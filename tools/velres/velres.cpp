@@ -471,7 +471,14 @@ int build(int argc, char** argv) {
       slots[item.image] = -1;
       continue;
     }
+    HBITMAP bitmap = vx_ximage_make_bitmap(image);
     vx_ximage_release(image);
+    if (!bitmap) {
+      errors.push_back({item.line, "image " + item.image + " decodes, but the platform makes no device bitmap of it"});
+      slots[item.image] = -1;
+      continue;
+    }
+    DeleteObject(bitmap);
     slots[item.image] = static_cast<int>(images.size());
     images.push_back(std::move(data));
   }

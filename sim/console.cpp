@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "device_commands.h"
 #include "event_lines.h"
 #include "gdi_internal.h"
 #include "plat/host.h"
@@ -22,7 +23,7 @@ namespace sim {
 
 namespace {
 
-/* Commands of the simulated device that belong to parts not built yet. */
+/* Commands of the simulated device that no stand-in has registered yet. */
 const char* const later_commands[] = {
     "phone", "audio", "dtmf",     "speech",      "gps",        "nmea",     "sd",
     "camera", "copydata", "hangup-home", "navi", "foreground", "registry", "expect-file",
@@ -159,6 +160,10 @@ ParseResult parse_command(const std::string& raw, Command* command, std::string*
   } else if (name == "quit") {
     if (!want_args(0, "quit")) return ParseResult::error;
     c.kind = CommandKind::quit;
+  } else if (find_device_command(name)) {
+    c.kind = CommandKind::device;
+    c.text = name;
+    c.args = rest;
   } else {
     bool later = false;
     for (const char* known : later_commands) later = later || name == known;
@@ -321,6 +326,14 @@ bool execute(Console& c, const Command& command, int line_number) {
       return false;
     case CommandKind::quit:
       return false;
+    case CommandKind::device: {
+      const DeviceCommand* device = find_device_command(command.text);
+      settle(c);
+      std::string error;
+      if (device && !device->run(command.args, &error))
+        say(line_number, error.empty() ? std::string("usage: ") + device->usage : error);
+      return true;
+    }
     case CommandKind::unavailable:
       say(line_number, command.text + " is not available yet; ignored");
       return true;

@@ -26,6 +26,7 @@ enum class CommandKind {
   expect,       /* an event line containing `text`, within `within_ms` */
   expect_page,  /* the current page id `value`, within `within_ms` */
   quit,
+  device,       /* a registered device command `text` with its arguments `args` */
   unavailable,  /* a command of the device that the simulator does not offer yet: `text` */
 };
 
@@ -35,6 +36,7 @@ struct Command {
   long long value = 0;
   uint64_t within_ms = 2000;
   std::string text;
+  std::string args;
 };
 
 enum class ParseResult { command, empty, error };

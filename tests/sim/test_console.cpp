@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "console.h"
+#include "device_commands.h"
 #include "event_lines.h"
 #include "plat/host.h"
 
@@ -89,6 +90,25 @@ TEST(ParseCommand, Lines) {
     EXPECT_EQ(command.within_ms, c.within);
     EXPECT_EQ(command.text, c.text);
   }
+}
+
+bool probe_command(const std::string& args, std::string* error) {
+  if (args == "bad") *error = "bad probe";
+  return args != "bad";
+}
+
+TEST(ParseCommand, RegisteredDeviceCommand) {
+  sim::Command command;
+  std::string error;
+  EXPECT_EQ(sim::parse_command("probe a", &command, &error), ParseResult::error);
+  sim::register_device_command({"probe", "probe ARGS", probe_command});
+  ASSERT_EQ(sim::parse_command("  probe  incoming 123 \r", &command, &error), ParseResult::command);
+  EXPECT_EQ(command.kind, CommandKind::device);
+  EXPECT_EQ(command.text, "probe");
+  EXPECT_EQ(command.args, "incoming 123");
+  /* A command of the device list stays unavailable until a stand-in registers it. */
+  ASSERT_EQ(sim::parse_command("camera show", &command, &error), ParseResult::command);
+  EXPECT_EQ(command.kind, CommandKind::unavailable);
 }
 
 TEST(PageEventId, Lines) {

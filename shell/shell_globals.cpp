@@ -15,5 +15,6 @@ WCHAR clock_text[CLOCK_TEXT_SIZE];
 WCHAR device_id[DEVICE_ID_SIZE + 1];
 HANDLE tts_handle;
 int debug_level;
+volatile int capture_active;
 
 CallInfo call_info;

@@ -39,6 +39,10 @@ extern HANDLE tts_handle;
 /* Switches the diagnostic logs: 3 message verdicts and hand-offs, 4 also every frame. */
 extern int debug_level;
 
+/* 0/1: set by the in-call page while the call audio's filled buffers are to
+ * be analysed and queued again by the capture callback. */
+extern volatile int capture_active;
+
 /* Call modes. */
 #define CALL_MODE_NUMBER 0
 #define CALL_MODE_CENTRE 1

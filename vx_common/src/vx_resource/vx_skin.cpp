@@ -1,5 +1,7 @@
 #include "vx_skin.h"
 
+VxSkin* shell_skin;
+
 #include <string.h>
 
 #include "module_path.h"

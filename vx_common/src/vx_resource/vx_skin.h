@@ -65,6 +65,11 @@ typedef struct VxDecompressImageInfo {
 } VxDecompressImageInfo;
 typedef LONG (WINAPI* VxDecompressImageFn)(VxDecompressImageInfo* info);
 
+/* The program's one skin: loaded by the shell's creation handler, freed by its
+ * destroy handler; null before and after. The pages and the text helpers
+ * draw from it. */
+extern VxSkin* shell_skin;
+
 /* The skin of the resource file at `path`: variant_a = the UI language index,
  * variant_b = 1. Null when the file cannot be opened or read; nothing is left
  * allocated then. The first skin binds the platform decoder. */

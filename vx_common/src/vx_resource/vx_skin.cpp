@@ -1,7 +1,5 @@
 #include "vx_skin.h"
 
-VxSkin* shell_skin;
-
 #include <string.h>
 
 #include "module_path.h"
@@ -9,6 +7,8 @@ VxSkin* shell_skin;
 #include "vx_data.h"
 #include "vx_ximage.h"
 #include "vx_xstream.h"
+
+VxSkin* shell_skin;
 
 namespace {
 

@@ -82,3 +82,56 @@ void vx_button_prepare_mask(Button* button, HDC dc);
 /* Releases every button (mask context and bitmap, owned caption, owned
  * record), the array, and the group. Null is ignored. */
 void vx_button_group_destroy(ButtonGroup* group);
+
+/* Draws one button into `dc` when both VX_BUTTON_SHOWN and VX_BUTTON_USABLE
+ * are set: pressed (frame 2) when it is the group's pressed button with the
+ * pen inside, or the selected button of a selection group in selected state 2;
+ * else normal (frame 1). Style 0 blits its frame; styles 1 and 2 clear the
+ * shape through the mask (destination AND NOT mask) and paint the frame over
+ * it with SRCPAINT, so the page around the shape stays. A caption is drawn
+ * centred on one line in its box (the button rectangle when the caption box
+ * has no size), with the caption font and colour, the context's mode, colour
+ * and font restored afterwards. Null group, context or button: nothing. */
+void vx_button_draw(ButtonGroup* group, HDC dc, Button* button);
+/* Draws every button in insertion order into `dc`. With a null `dc` it draws
+ * into an off-screen copy of the window's client area and copies it back.
+ * Null group: nothing. */
+void vx_button_draw_all(ButtonGroup* group, HDC dc);
+/* Redraws the button with this id on the window: its rectangle is copied from
+ * the screen into an off-screen context, the button drawn over it and the
+ * rectangle copied back. No such button: nothing. */
+void vx_button_redraw(ButtonGroup* group, int id);
+
+/* Touch state machine; the page forwards its pen handlers unchanged.
+ * Pen down: the first button in insertion order with both flags whose
+ * rectangle holds the point (for style 1 also a white mask pixel) becomes the
+ * pressed button, pressed inside 1, redrawn pressed; its id. No hit: -1 and
+ * nothing changes. Null group: -1. */
+int vx_button_lbutton_down(ButtonGroup* group, int x, int y);
+/* Pen move: -1 without a pressed button; else pressed inside := whether the
+ * point is in the pressed button's rectangle, redrawn when that changed (and
+ * on every move in a selection group); the pressed button's id. Null: -1. */
+int vx_button_mouse_move(ButtonGroup* group, int x, int y);
+/* Pen up: -1 without a pressed button. Inside the pressed button's rectangle
+ * with a click callback, calls it with (group, id, 1, 0, 0): a negative result
+ * means the page switched and the group may be gone, so nothing more is
+ * touched and 0 is returned; otherwise the click completes (redrawn normal,
+ * or kept pressed as the selection of a selection group; selected index :=
+ * the pressed index; pressed index -1) and the result is the id when the
+ * callback returned 0, else 0. Outside, or without a callback: pressed index
+ * -1, no redraw, 0. Null group: -1. */
+int vx_button_lbutton_up(ButtonGroup* group, int x, int y);
+
+/* Copies a frame of `bitmap` to (x, y) of `dc` with raster operation `rop`.
+ * Frame 1: the left half from (src_x, src_y); frame 2: the right half. Both
+ * clip the size to min(width, (bitmap width - src_x) / 2) x
+ * min(height, bitmap height - src_y). Any other frame copies width x height
+ * from (src_x, src_y) unclipped. 0, or -1 for a null context or bitmap. */
+int vx_blit_frame(HDC dc, int x, int y, int width, int height, HBITMAP bitmap, int src_x, int src_y,
+                  DWORD rop, int frame);
+/* Like vx_blit_frame, but the source (left half from (src_x, src_y) for frame
+ * 1, right half for frame 2, else the whole bitmap from (src_x, src_y)) is
+ * stretched into width x height when its size differs. 0, or -1 for a null
+ * context or bitmap. */
+int vx_stretch_frame(HDC dc, int x, int y, int width, int height, HBITMAP bitmap, int src_x,
+                     int src_y, DWORD rop, int frame);

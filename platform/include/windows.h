@@ -11,5 +11,6 @@
 #include "plat/user.h"
 #include "plat/gdi.h"
 #include "plat/module.h"
+#include "plat/wave.h"
 
 #endif

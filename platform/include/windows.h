@@ -11,6 +11,8 @@
 #include "plat/user.h"
 #include "plat/gdi.h"
 #include "plat/module.h"
+#include "plat/serial.h"
+#include "plat/sound.h"
 #include "plat/wave.h"
 
 #endif

@@ -12,7 +12,6 @@
 #include "plat/gdi.h"
 #include "plat/module.h"
 #include "plat/serial.h"
-#include "plat/sound.h"
 #include "plat/wave.h"
 
 #endif

@@ -114,3 +114,272 @@ void vx_button_group_destroy(ButtonGroup* group) {
   ptr_array_destroy(group->buttons, release_button);
   VX_FREE(group);
 }
+
+namespace {
+
+/* Destination AND NOT source: clears the destination where the mask is 1. */
+const DWORD MASK_CLEAR = 0x00220326u;
+
+Button* button_at(const ButtonGroup* group, int index) {
+  return static_cast<Button*>(ptr_array_get(group->buttons, index));
+}
+
+bool usable(const Button* button) {
+  return (button->flags & (VX_BUTTON_SHOWN | VX_BUTTON_USABLE)) == (VX_BUTTON_SHOWN | VX_BUTTON_USABLE);
+}
+
+bool in_rectangle(const Button* button, int x, int y) {
+  return x >= button->x && x < button->x + button->width && y >= button->y && y < button->y + button->height;
+}
+
+/* The style-1 hit test: the mask pixel under the point is white. A button
+ * without a mask has no pixel of its shape to hit. */
+bool in_shape(const Button* button, int x, int y) {
+  if (!button->mask_dc || !button->mask_bitmap) return false;
+  const COLORREF pixel = GetPixel(button->mask_dc, x - button->x, y - button->y);
+  return pixel != CLR_INVALID && pixel != 0;
+}
+
+bool shown_pressed(const ButtonGroup* group, const Button* button) {
+  if (group->pressed_inside == 1 && button_at(group, group->pressed_index) == button) return true;
+  return group->type == VX_BUTTON_GROUP_SELECT && group->selected_state == 2 &&
+         button_at(group, group->selected_index) == button;
+}
+
+void draw_caption(ButtonGroup* group, HDC dc, const Button* button, bool pressed) {
+  RECT box;
+  if (button->caption_width > 0 && button->caption_height > 0) {
+    box.left = button->x + button->caption_x;
+    box.top = button->y + button->caption_y;
+    box.right = box.left + button->caption_width - 1;
+    box.bottom = box.top + button->caption_height - 1;
+  } else {
+    box.left = button->x;
+    box.top = button->y;
+    box.right = box.left + button->width - 1;
+    box.bottom = box.top + button->height - 1;
+  }
+  const int old_mode = SetBkMode(dc, TRANSPARENT);
+  const COLORREF old_color =
+      SetTextColor(dc, pressed ? button->caption_color_pressed : button->caption_color);
+  HGDIOBJ old_font = group->caption_font ? SelectObject(dc, group->caption_font) : nullptr;
+  DrawTextW(dc, button->caption, -1, &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  if (old_font) SelectObject(dc, old_font);
+  SetTextColor(dc, old_color);
+  SetBkMode(dc, old_mode);
+}
+
+/* Draws the button over the window's content: its rectangle is taken from the
+ * screen into an off-screen copy, drawn there and copied back. */
+void redraw_button(ButtonGroup* group, Button* button) {
+  if (!group || !button) return;
+  HDC screen = GetDC(group->window);
+  if (!screen) return;
+  RECT client = {0, 0, 0, 0};
+  if (group->window) {
+    GetClientRect(group->window, &client);
+  } else {
+    client.right = GetSystemMetrics(SM_CXSCREEN);
+    client.bottom = GetSystemMetrics(SM_CYSCREEN);
+  }
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP canvas = CreateCompatibleBitmap(screen, client.right - client.left, client.bottom - client.top);
+  HGDIOBJ old = memory && canvas ? SelectObject(memory, canvas) : nullptr;
+  if (old) {
+    BitBlt(memory, button->x, button->y, button->width, button->height, screen, button->x, button->y, SRCCOPY);
+    vx_button_draw(group, memory, button);
+    BitBlt(screen, button->x, button->y, button->width, button->height, memory, button->x, button->y, SRCCOPY);
+    SelectObject(memory, old);
+  }
+  if (canvas) DeleteObject(canvas);
+  if (memory) DeleteDC(memory);
+  ReleaseDC(group->window, screen);
+}
+
+bool bitmap_size(HBITMAP bitmap, int* width, int* height) {
+  BITMAP info;
+  memset(&info, 0, sizeof info);
+  if (GetObjectW(bitmap, sizeof info, &info) == 0) return false;
+  *width = info.bmWidth;
+  *height = info.bmHeight;
+  return true;
+}
+
+/* The source rectangle of a frame: the left or right half of the bitmap from
+ * (src_x, src_y) for frames 1 and 2, the rest of the bitmap otherwise. */
+void frame_source(int bitmap_width, int bitmap_height, int src_x, int src_y, int frame, int* x, int* width,
+                  int* height) {
+  *height = bitmap_height - src_y;
+  if (frame == 1 || frame == 2) {
+    *width = (bitmap_width - src_x) / 2;
+    *x = frame == 1 ? src_x : src_x + *width;
+  } else {
+    *width = bitmap_width - src_x;
+    *x = src_x;
+  }
+}
+
+}  // namespace
+
+void vx_button_draw(ButtonGroup* group, HDC dc, Button* button) {
+  if (!group || !dc || !button || !usable(button)) return;
+  const bool pressed = shown_pressed(group, button);
+  const int frame = pressed ? 2 : 1;
+  if (button->style == VX_BUTTON_TWO_FRAMES) {
+    vx_blit_frame(dc, button->x, button->y, button->width, button->height, button->image, 0, 0, SRCCOPY, frame);
+  } else if (button->image) {
+    /* Mask 1 bits come in as the background colour and 0 bits as the text
+     * colour: white and black make the clear step exact. */
+    const COLORREF old_text = SetTextColor(dc, RGB(0, 0, 0));
+    const COLORREF old_back = SetBkColor(dc, RGB(255, 255, 255));
+    if (button->mask_dc)
+      BitBlt(dc, button->x, button->y, button->width, button->height, button->mask_dc, 0, 0, MASK_CLEAR);
+    HDC image_dc = CreateCompatibleDC(dc);
+    HGDIOBJ old_image = image_dc ? SelectObject(image_dc, button->image) : nullptr;
+    if (old_image) {
+      BitBlt(dc, button->x, button->y, button->width, button->height, image_dc, pressed ? button->width : 0, 0,
+             SRCPAINT);
+      SelectObject(image_dc, old_image);
+    }
+    if (image_dc) DeleteDC(image_dc);
+    SetBkColor(dc, old_back);
+    SetTextColor(dc, old_text);
+  }
+  if (button->caption) draw_caption(group, dc, button, pressed);
+}
+
+void vx_button_draw_all(ButtonGroup* group, HDC dc) {
+  if (!group) return;
+  if (dc) {
+    const int count = ptr_array_count(group->buttons);
+    for (int i = 0; i < count; ++i) vx_button_draw(group, dc, button_at(group, i));
+    return;
+  }
+  HDC screen = GetDC(group->window);
+  if (!screen) return;
+  RECT client = {0, 0, 0, 0};
+  if (group->window) {
+    GetClientRect(group->window, &client);
+  } else {
+    client.right = GetSystemMetrics(SM_CXSCREEN);
+    client.bottom = GetSystemMetrics(SM_CYSCREEN);
+  }
+  const int width = client.right - client.left, height = client.bottom - client.top;
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP canvas = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = memory && canvas ? SelectObject(memory, canvas) : nullptr;
+  if (old) {
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    vx_button_draw_all(group, memory);
+    BitBlt(screen, 0, 0, width, height, memory, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+  }
+  if (canvas) DeleteObject(canvas);
+  if (memory) DeleteDC(memory);
+  ReleaseDC(group->window, screen);
+}
+
+void vx_button_redraw(ButtonGroup* group, int id) { redraw_button(group, vx_button_find(group, id)); }
+
+int vx_button_lbutton_down(ButtonGroup* group, int x, int y) {
+  if (!group) return -1;
+  const int count = ptr_array_count(group->buttons);
+  for (int i = 0; i < count; ++i) {
+    Button* button = button_at(group, i);
+    if (!button || !usable(button) || !in_rectangle(button, x, y)) continue;
+    if (button->style == VX_BUTTON_SHAPED && !in_shape(button, x, y)) continue;
+    group->pressed_inside = 1;
+    group->pressed_index = i;
+    redraw_button(group, button);
+    return button->id;
+  }
+  return -1;
+}
+
+int vx_button_mouse_move(ButtonGroup* group, int x, int y) {
+  if (!group) return -1;
+  Button* button = button_at(group, group->pressed_index);
+  if (!button) return -1;
+  const int inside = in_rectangle(button, x, y) ? 1 : 0;
+  const bool changed = inside != group->pressed_inside;
+  group->pressed_inside = inside;
+  if (changed || group->type == VX_BUTTON_GROUP_SELECT) redraw_button(group, button);
+  return button->id;
+}
+
+int vx_button_lbutton_up(ButtonGroup* group, int x, int y) {
+  if (!group) return -1;
+  Button* button = button_at(group, group->pressed_index);
+  if (!button) return -1;
+  if (!in_rectangle(button, x, y) || !group->click) {
+    group->pressed_index = -1;
+    return 0;
+  }
+  const int id = button->id;
+  const int result = group->click(group, id, 1, 0, 0);
+  /* The page has switched: its leave handler may have destroyed the group. */
+  if (result < 0) return 0;
+  if (group->type == VX_BUTTON_GROUP_SELECT) {
+    Button* previous = button_at(group, group->selected_index);
+    group->selected_state = 0;
+    if (previous && previous != button) redraw_button(group, previous);
+  }
+  group->pressed_inside = 0;
+  if (group->type == VX_BUTTON_GROUP_SELECT)
+    group->selected_state = 2;
+  else
+    redraw_button(group, button);
+  group->selected_index = group->pressed_index;
+  group->pressed_index = -1;
+  return result == 0 ? id : 0;
+}
+
+int vx_blit_frame(HDC dc, int x, int y, int width, int height, HBITMAP bitmap, int src_x, int src_y, DWORD rop,
+                  int frame) {
+  if (!dc || !bitmap) return -1;
+  int source_x = src_x;
+  if (frame == 1 || frame == 2) {
+    int bitmap_width = 0, bitmap_height = 0;
+    if (!bitmap_size(bitmap, &bitmap_width, &bitmap_height)) return -1;
+    int frame_width = 0, frame_height = 0;
+    frame_source(bitmap_width, bitmap_height, src_x, src_y, frame, &source_x, &frame_width, &frame_height);
+    if (width > frame_width) width = frame_width;
+    if (height > frame_height) height = frame_height;
+  }
+  if (width <= 0 || height <= 0) return 0;
+  HDC source = CreateCompatibleDC(dc);
+  if (!source) return -1;
+  HGDIOBJ old = SelectObject(source, bitmap);
+  if (old) {
+    BitBlt(dc, x, y, width, height, source, source_x, src_y, rop);
+    SelectObject(source, old);
+  }
+  DeleteDC(source);
+  return old ? 0 : -1;
+}
+
+int vx_stretch_frame(HDC dc, int x, int y, int width, int height, HBITMAP bitmap, int src_x, int src_y,
+                     DWORD rop, int frame) {
+  if (!dc || !bitmap) return -1;
+  int bitmap_width = 0, bitmap_height = 0;
+  if (!bitmap_size(bitmap, &bitmap_width, &bitmap_height)) return -1;
+  int source_x = 0, source_width = 0, source_height = 0;
+  frame_source(bitmap_width, bitmap_height, src_x, src_y, frame, &source_x, &source_width, &source_height);
+  if (width <= 0 || height <= 0 || source_width <= 0 || source_height <= 0) return 0;
+  HDC source = CreateCompatibleDC(dc);
+  if (!source) return -1;
+  HGDIOBJ old = SelectObject(source, bitmap);
+  if (old) {
+    if (width == source_width && height == source_height) {
+      BitBlt(dc, x, y, width, height, source, source_x, src_y, rop);
+    } else {
+      /* Whole pixels of the source, never blended or combined. */
+      const int old_mode = SetStretchBltMode(dc, COLORONCOLOR);
+      StretchBlt(dc, x, y, width, height, source, source_x, src_y, source_width, source_height, rop);
+      if (old_mode) SetStretchBltMode(dc, old_mode);
+    }
+    SelectObject(source, old);
+  }
+  DeleteDC(source);
+  return old ? 0 : -1;
+}

@@ -11,6 +11,7 @@
 #include "plat/user.h"
 #include "plat/gdi.h"
 #include "plat/module.h"
+#include "plat/devio.h"
 #include "plat/serial.h"
 #include "plat/wave.h"
 

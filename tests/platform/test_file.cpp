@@ -24,6 +24,7 @@
 #endif
 
 #include "known_difference.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -51,82 +52,21 @@ std::string narrow(const wstring& s) {
  * folder on Windows. Paths are given relative to it ("a\\b"). */
 class Files : public ::testing::Test {
  public:
-  void SetUp() override {
-#ifndef _WIN32
-    char dir[] = "/tmp/velmar-files-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    host_root_ = dir;
-    previous_root_ = plat::device_root();
-    plat::set_device_root(host_root_);
-    base_.assign(1, TEXT('\\'));
-#else
-    WCHAR temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    base_ = wstring(temp) + TEXT("velmar-files-") + std::to_wstring(GetCurrentProcessId()) + TEXT("\\");
-    CreateDirectoryW(base_.c_str(), NULL);
-#endif
-  }
-  void TearDown() override {
-#ifndef _WIN32
-    std::error_code ignored;
-    std::filesystem::remove_all(host_root_, ignored);
-    plat::set_device_root(previous_root_);
-#else
-    remove_tree(base_.substr(0, base_.size() - 1));
-#endif
-  }
-#ifdef _WIN32
-  static void remove_tree(const wstring& dir) {
-    WIN32_FIND_DATAW data;
-    HANDLE h = FindFirstFileW((dir + TEXT("\\*")).c_str(), &data);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        wstring name = data.cFileName;
-        if (name == TEXT(".") || name == TEXT("..")) continue;
-        wstring path = dir + TEXT("\\") + name;
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) remove_tree(path);
-        else DeleteFileW(path.c_str());
-      } while (FindNextFileW(h, &data));
-      FindClose(h);
-    }
-    RemoveDirectoryW(dir.c_str());
-  }
-#endif
+  void SetUp() override { ASSERT_TRUE(folder_.open("files")); }
+  void TearDown() override { folder_.close(); }
 
-  wstring path(const WCHAR* relative) const { return base_ + relative; }
-
+  wstring path(const WCHAR* relative) const { return folder_.path(relative); }
   void write(const WCHAR* relative, const std::string& bytes) {
-    HANDLE h = CreateFileW(path(relative).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE) << narrow(relative);
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(h, bytes.data(), (DWORD)bytes.size(), &written, NULL));
-    ASSERT_EQ(written, bytes.size());
-    CloseHandle(h);
+    ASSERT_TRUE(folder_.write(relative, bytes)) << narrow(relative);
   }
-
-  std::string read(const WCHAR* relative) {
-    HANDLE h = CreateFileW(path(relative).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE) return "<missing>";
-    std::string bytes;
-    char chunk[512];
-    DWORD got = 0;
-    while (ReadFile(h, chunk, sizeof chunk, &got, NULL) && got > 0) bytes.append(chunk, got);
-    CloseHandle(h);
-    return bytes;
-  }
+  std::string read(const WCHAR* relative) { return folder_.read(relative); }
 
   HANDLE open(const WCHAR* relative, DWORD access, DWORD disposition = OPEN_EXISTING) {
     return CreateFileW(path(relative).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                        disposition, FILE_ATTRIBUTE_NORMAL, NULL);
   }
 
-  wstring base_;
-#ifndef _WIN32
-  std::string host_root_, previous_root_;
-#endif
+  test_support::TempFolder folder_;
 };
 
 TEST_F(Files, CreationDispositions) {
@@ -386,7 +326,7 @@ TEST_F(Files, HostPathsStayInsideTheDeviceRoot) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(narrow(c.device));
-    EXPECT_EQ(plat::host_path(c.device), host_root_ + c.host);
+    EXPECT_EQ(plat::host_path(c.device), folder_.host_root() + c.host);
   }
   /* The same holds for the calls: ".." above the root is the root. */
   EXPECT_EQ(read(u"..\\..\\sdmmc\\debug.lev"), "3");
@@ -893,11 +833,11 @@ TEST_F(Files, LocksAcrossProcesses) {
   HANDLE h = open(u"l.bin", GENERIC_READ);  /* a reader may take an exclusive lock */
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   ASSERT_TRUE(LockFile(h, 10, 0, 10, 0));
-  EXPECT_EQ(lock_in_child(host_root_, "\\L.BIN", 15, 1), 1);
-  EXPECT_EQ(lock_in_child(host_root_, "\\l.bin", 0, 10), 0);
-  EXPECT_EQ(lock_in_child(host_root_, "\\l.bin", 20, 10), 0);
+  EXPECT_EQ(lock_in_child(folder_.host_root(), "\\L.BIN", 15, 1), 1);
+  EXPECT_EQ(lock_in_child(folder_.host_root(), "\\l.bin", 0, 10), 0);
+  EXPECT_EQ(lock_in_child(folder_.host_root(), "\\l.bin", 20, 10), 0);
   ASSERT_TRUE(UnlockFile(h, 10, 0, 10, 0));
-  EXPECT_EQ(lock_in_child(host_root_, "\\l.bin", 15, 1), 0);
+  EXPECT_EQ(lock_in_child(folder_.host_root(), "\\l.bin", 15, 1), 0);
   CloseHandle(h);
 }
 #endif

@@ -18,6 +18,8 @@
 #include "plat/module_host.h"
 #endif
 
+#include "temp_folder.h"
+
 namespace {
 
 typedef std::basic_string<WCHAR> wstring;
@@ -26,43 +28,14 @@ const DWORD kSentinel = 0xBADC0DE;
 /* A fresh folder: the device root on the host, a temporary folder on Windows. */
 class Modules : public ::testing::Test {
  public:
-  void SetUp() override {
-#ifndef _WIN32
-    char dir[] = "/tmp/velmar-modules-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    host_root_ = dir;
-    previous_root_ = plat::device_root();
-    plat::set_device_root(host_root_);
-    base_.assign(1, TEXT('\\'));
-#else
-    WCHAR temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    base_ = wstring(temp) + TEXT("velmar-modules-") + std::to_wstring(GetCurrentProcessId()) + TEXT("\\");
-    CreateDirectoryW(base_.c_str(), NULL);
-#endif
-  }
-  void TearDown() override {
-#ifndef _WIN32
-    std::error_code ignored;
-    std::filesystem::remove_all(host_root_, ignored);
-    plat::set_device_root(previous_root_);
-#endif
-  }
+  void SetUp() override { ASSERT_TRUE(folder_.open("modules")); }
+  void TearDown() override { folder_.close(); }
 
  protected:
-  wstring path(const wstring& relative) const { return base_ + relative; }
-  void write_file(const wstring& relative, const char* bytes) {
-    HANDLE file = CreateFileW(path(relative).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file, bytes, (DWORD)strlen(bytes), &written, NULL));
-    CloseHandle(file);
-  }
+  wstring path(const wstring& relative) const { return folder_.path(relative); }
+  void write_file(const wstring& relative, const char* bytes) { ASSERT_TRUE(folder_.write(relative, bytes)); }
 
-  wstring base_;
-#ifndef _WIN32
-  std::string host_root_, previous_root_;
-#endif
+  test_support::TempFolder folder_;
 };
 
 TEST_F(Modules, LoadFailuresSetTheLoadersCode) {
@@ -142,7 +115,7 @@ TEST_F(Modules, AMissingPathFallsBackToTheNameInWindows) {
   EXPECT_TRUE(FreeLibrary(module));
 
   /* A file that is there is what the loader tries, and it is no module. */
-  ASSERT_EQ(mkdir((host_root_ + "/residentflash2").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((folder_.host_root() + "/residentflash2").c_str(), 0755), 0);
   write_file(TEXT("residentflash2\\imgdecmp.dll"), "MZ?");
   SetLastError(kSentinel);
   EXPECT_EQ(LoadLibraryW(TEXT("\\residentflash2\\imgdecmp.dll")), (HMODULE)NULL);

@@ -19,6 +19,7 @@
 #endif
 
 #include "known_difference.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -52,66 +53,18 @@ std::string narrow(const wstring& s) {
 class Streams : public ::testing::Test {
  public:
   void SetUp() override {
-#ifndef _WIN32
-    char dir[] = "/tmp/velmar-streams-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    host_root_ = dir;
-    previous_root_ = plat::device_root();
-    plat::set_device_root(host_root_);
-    base_.assign(1, TEXT('\\'));
-#else
+#ifdef _WIN32
     /* The CRT converts text-mode wide characters in its locale's code page:
      * here the device's ANSI code page. */
     setlocale(LC_CTYPE, ".936");
-    WCHAR temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    base_ = wstring(temp) + TEXT("velmar-streams-") + std::to_wstring(GetCurrentProcessId()) + TEXT("\\");
-    CreateDirectoryW(base_.c_str(), NULL);
 #endif
+    ASSERT_TRUE(folder_.open("streams"));
   }
-  void TearDown() override {
-#ifndef _WIN32
-    std::error_code ignored;
-    std::filesystem::remove_all(host_root_, ignored);
-    plat::set_device_root(previous_root_);
-#else
-    WIN32_FIND_DATAW data;
-    HANDLE h = FindFirstFileW((base_ + TEXT("*")).c_str(), &data);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        wstring path = base_ + data.cFileName;
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(path.c_str());
-        else DeleteFileW(path.c_str());
-      } while (FindNextFileW(h, &data));
-      FindClose(h);
-    }
-    RemoveDirectoryW(base_.c_str());
-#endif
-  }
+  void TearDown() override { folder_.close(); }
 
-  wstring path(const WCHAR* relative) const { return base_ + relative; }
-
-  void write(const WCHAR* relative, const std::string& bytes) {
-    HANDLE h = CreateFileW(path(relative).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(h, bytes.data(), (DWORD)bytes.size(), &written, NULL));
-    CloseHandle(h);
-  }
-
-  std::string read(const WCHAR* relative) {
-    HANDLE h = CreateFileW(path(relative).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE) return "<missing>";
-    std::string bytes;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(h, chunk, sizeof chunk, &got, NULL) && got > 0) bytes.append(chunk, got);
-    CloseHandle(h);
-    return bytes;
-  }
+  wstring path(const WCHAR* relative) const { return folder_.path(relative); }
+  void write(const WCHAR* relative, const std::string& bytes) { ASSERT_TRUE(folder_.write(relative, bytes)); }
+  std::string read(const WCHAR* relative) { return folder_.read(relative); }
 
   FILE* open(const WCHAR* relative, const WCHAR* mode) { return _wfopen(path(relative).c_str(), mode); }
 
@@ -124,10 +77,7 @@ class Streams : public ::testing::Test {
     return out;
   }
 
-  wstring base_;
-#ifndef _WIN32
-  std::string host_root_, previous_root_;
-#endif
+  test_support::TempFolder folder_;
 };
 
 TEST_F(Streams, OpenModes) {

@@ -6,7 +6,7 @@
 set(VELMAR_WINDOWS ON)
 
 # The folders built for Windows: the system's code and its tests.
-set(VELMAR_DIRS config shell vx_common callcentre screens installer tests)
+set(VELMAR_DIRS config shell tts vx_common callcentre screens installer tests)
 
 add_link_options(${VELMAR_PROGRAM_LINK_OPTIONS})
 
@@ -44,6 +44,10 @@ set(VELMAR_HOST_ONLY_TESTS
 set(VELMAR_WINE_SHARED_TESTS
   test_kernel test_registry test_window test_message test_screen test_text test_gdi
   test_ui_language test_vx_page test_velmar)
+
+# The host build's device template (Velmar.res, config.ini), which the test of
+# Velmar.exe lays out as a program folder; scripts/test-windows passes it.
+set(VELMAR_DEVICE_TEMPLATE "" CACHE PATH "The host build's device template")
 
 # The prefix that scripts/test-windows prepares; the tests run in it.
 set(VELMAR_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)

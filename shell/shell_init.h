@@ -25,8 +25,8 @@
 #define SHELL_BLUETOOTH_PROGRAM TEXT("\\residentflash2\\Bluetooth.exe")
 #define SHELL_BLUETOOTH_TITLE TEXT("kvybluetooth")
 #define SHELL_BLUETOOTH_WAIT_MS 200
-/* The TTS engine's data file, below the program's folder. */
-#define SHELL_TTS_DATA_FILE TEXT("\\tts\\Resource.dat")
+/* The TTS engine's data file, in the subfolder tts of the program's folder. */
+#define SHELL_TTS_DATA_FILE TEXT("tts\\Resource.dat")
 
 /* The creation sequence for the main window: 0 accepts the window, -1 refuses
  * it (after the message box "LoadSkin failed" when the resource file cannot

@@ -14,6 +14,7 @@
 #include "event_lines.h"
 #include "gdi_internal.h"
 #include "main_window.h"
+#include "navi.h"
 #include "plat/host.h"
 #include "vx_page.h"
 
@@ -48,6 +49,7 @@ void attach(const plat::HostOptions& options) {
   });
   vx_page_set_observer(sim::page_event);
   sim::window_events_attach();
+  sim::navi_attach(options);
   if (fd >= 0) {
     sim::ConsoleSetup setup;
     setup.fd = fd;

@@ -13,6 +13,7 @@
 #include "plat/module.h"
 #include "plat/devio.h"
 #include "plat/serial.h"
+#include "plat/sound.h"
 #include "plat/wave.h"
 
 #endif

@@ -267,11 +267,16 @@ std::map<std::u16string, DeviceOpen>& devices() {
   return table;
 }
 
-/* "COM13:" or "\COM13:": a name ending in a colon, without separators. */
+/* "COM13:" or "\COM13:": a name ending in a colon, without separators; or
+ * "\$device\COM13", the device namespace's form of "COM13:". */
 bool device_name(const WCHAR* path, std::u16string* name) {
   if (!path) return false;
   while (is_separator(*path)) path++;
   std::u16string s(path);
+  static const std::u16string space = u"$DEVICE";
+  if (s.size() > space.size() + 1 && folded(s.substr(0, space.size())) == space &&
+      is_separator(s[space.size()]))
+    s = s.substr(space.size() + 1) + u":";
   if (s.size() < 2 || s.back() != ':') return false;
   for (size_t i = 0; i + 1 < s.size(); i++) {
     char16_t c = s[i];

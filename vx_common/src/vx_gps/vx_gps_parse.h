@@ -41,6 +41,7 @@ typedef struct VxGpsData {
   int32_t parse_date, parse_time, parse_satellites, parse_position, parse_motion;
   CRITICAL_SECTION lock; /* guards the satellite fields during a GSV update */
   int32_t updated;      /* 1 after RMC/GGA and the last GSV of a cycle; 0 inside a cycle */
+  int32_t lock_ready;   /* 1 while lock is initialised (reset deletes it before zeroing) */
 } VxGpsData;
 
 /* A new record, reset (all zero, updated 1); null when out of memory. */

@@ -1,0 +1,58 @@
+/* Sound files through libsndfile, as 8 kHz mono 16-bit call audio. Header
+ * only; host side (the simulator's call audio, veldtmf, tests). */
+#pragma once
+
+#include <sndfile.h>
+
+#include <string>
+#include <vector>
+
+#include "dtmf_audio.h"
+
+namespace dtmf_audio {
+
+/* Reads any file libsndfile knows, mixed to mono and converted to 8 kHz.
+ * False with *error set when it cannot be read. */
+inline bool read_sound_file(const std::string& path, std::vector<int16_t>* out, std::string* error) {
+  SF_INFO info = {};
+  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  if (!f) {
+    if (error) *error = "cannot read " + path + ": " + sf_strerror(nullptr);
+    return false;
+  }
+  if (info.channels <= 0 || info.samplerate <= 0) {
+    sf_close(f);
+    if (error) *error = "no audio in " + path;
+    return false;
+  }
+  std::vector<float> frames;
+  std::vector<float> chunk(4096 * (size_t)info.channels);
+  sf_count_t got;
+  while ((got = sf_readf_float(f, chunk.data(), 4096)) > 0)
+    frames.insert(frames.end(), chunk.begin(), chunk.begin() + got * info.channels);
+  sf_close(f);
+  *out = to_8k(to_mono(frames, info.channels), info.samplerate);
+  return true;
+}
+
+/* Writes 8 kHz mono 16-bit PCM as a WAV file. */
+inline bool write_wav(const std::string& path, const std::vector<int16_t>& samples, std::string* error) {
+  SF_INFO info = {};
+  info.samplerate = kRate;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  if (!f) {
+    if (error) *error = "cannot write " + path + ": " + sf_strerror(nullptr);
+    return false;
+  }
+  sf_count_t put = sf_write_short(f, samples.data(), (sf_count_t)samples.size());
+  sf_close(f);
+  if (put != (sf_count_t)samples.size()) {
+    if (error) *error = "cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace dtmf_audio

@@ -13,6 +13,7 @@
 #include "device_events.h"
 #include "event_lines.h"
 #include "gdi_internal.h"
+#include "gps_feed.h"
 #include "main_window.h"
 #include "navi.h"
 #include "plat/host.h"
@@ -50,6 +51,7 @@ void attach(const plat::HostOptions& options) {
   vx_page_set_observer(sim::page_event);
   sim::window_events_attach();
   sim::navi_attach(options);
+  sim::gps_attach(options);
   if (fd >= 0) {
     sim::ConsoleSetup setup;
     setup.fd = fd;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "call_audio.h"
 #include "console.h"
 #include "device_events.h"
 #include "event_lines.h"
@@ -16,6 +17,7 @@
 #include "gps_feed.h"
 #include "main_window.h"
 #include "navi.h"
+#include "phone.h"
 #include "plat/host.h"
 #include "vx_page.h"
 
@@ -50,8 +52,10 @@ void attach(const plat::HostOptions& options) {
   });
   vx_page_set_observer(sim::page_event);
   sim::window_events_attach();
+  sim::call_audio_attach(options);
   sim::navi_attach(options);
   sim::gps_attach(options);
+  sim::phone_attach(options);
   if (fd >= 0) {
     sim::ConsoleSetup setup;
     setup.fd = fd;

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <sndfile.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -53,6 +56,34 @@ inline bool write_wav(const std::string& path, const std::vector<int16_t>& sampl
     return false;
   }
   return true;
+}
+
+/* TEXT spoken by the espeak-ng program (voice "en", or "cmn" when the text
+ * has characters beyond ASCII), as call audio. The program runs apart so that
+ * it shares no state with a TTS engine in this process. */
+inline bool speak(const std::string& text, std::vector<int16_t>* out, std::string* error) {
+  bool ascii = true;
+  for (unsigned char c : text) ascii = ascii && c < 0x80;
+  char path[] = "/tmp/velmar-speech-XXXXXX.wav";
+  int fd = mkstemps(path, 4);
+  if (fd < 0) {
+    if (error) *error = "cannot make a temporary file";
+    return false;
+  }
+  close(fd);
+  pid_t pid = fork();
+  if (pid == 0) {
+    const char* voice = ascii ? "en" : "cmn";
+    execlp("espeak-ng", "espeak-ng", "-q", "-v", voice, "-w", path, "--", text.c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  int status = -1;
+  if (pid > 0) waitpid(pid, &status, 0);
+  bool ok = pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
+            read_sound_file(path, out, error);
+  unlink(path);
+  if (!ok && error && error->empty()) *error = "espeak-ng failed";
+  return ok;
 }
 
 }  // namespace dtmf_audio

@@ -1,6 +1,7 @@
 /* The shell's entry and main window on the platform's real window manager:
  * the window covers the screen for any screen size, WM_CREATE and
- * WM_DESTROY create and destroy the page manager, WM_ERASEBKGND composes the
+ * WM_DESTROY create and destroy the page manager (the whole start-up and
+ * shutdown are in test_shell_init.cpp), WM_ERASEBKGND composes the
  * current page over the screen's content, the pen messages reach the page
  * with unsigned coordinates, and the entry's exit codes. */
 #include <windows.h>
@@ -12,6 +13,7 @@
 
 #include "main_window.h"
 #include "nav_stack.h"
+#include "shell_fixture.h"
 #include "shell_globals.h"
 #include "velmar_main.h"
 
@@ -71,6 +73,12 @@ int pump() {
 
 class MainWindowTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    /* The program folder with a resource file and configuration. */
+    ASSERT_TRUE(device_.open("main-window"));
+    ASSERT_TRUE(device_.write(TEXT("Velmar.res"), shell_test::empty_skin()));
+    ASSERT_TRUE(device_.write(TEXT("config.ini"), shell_test::default_config()));
+  }
   void open(int width, int height) {
 #ifndef _WIN32
     plat::screen_open(width, height, plat::ScreenBackendKind::headless);
@@ -88,7 +96,9 @@ class MainWindowTest : public ::testing::Test {
     UnregisterClassW(MAIN_WINDOW_CLASS, GetModuleHandleW(nullptr));
     page_calls.clear();
   }
+  ~MainWindowTest() override { device_.close(); }
   HWND window_ = nullptr;
+  shell_test::ShellDevice device_;
 };
 
 TEST_F(MainWindowTest, CoversTheWholeScreenForAnyScreenSize) {
@@ -119,10 +129,11 @@ TEST_F(MainWindowTest, CoversTheWholeScreenForAnyScreenSize) {
     EXPECT_EQ(style & (DWORD)(WS_POPUP | WS_SYSMENU | WS_CAPTION | WS_BORDER | WS_CHILD),
               (DWORD)(WS_POPUP | WS_SYSMENU));
 
-    /* The creation handler's part: the manager, the window, an empty stack. */
+    /* The creation handler's part: the manager, the window, the desktop
+     * over an empty stack. */
     EXPECT_EQ(main_window, window_);
     EXPECT_NE(page_manager, nullptr);
-    EXPECT_EQ(vx_page_current_id(page_manager), -1);
+    EXPECT_EQ(vx_page_current_id(page_manager), 0);
     EXPECT_EQ(nav_stack.top, 0);
     for (int entry : nav_stack.entries) ASSERT_EQ(entry, 0);
     TearDown();
@@ -160,8 +171,6 @@ TEST_F(MainWindowTest, ErasePaintsThePageOverTheScreenInOneCopy) {
 TEST_F(MainWindowTest, PenMessagesReachThePageWithUnsignedCoordinates) {
   open(800, 480);
   ASSERT_NE(window_, nullptr);
-  /* Without a current page the dispatch reaches nothing and answers 0. */
-  EXPECT_EQ(SendMessageW(window_, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 6)), 0);
   ASSERT_EQ(vx_page_add(page_manager, &test_page), 1);
   ASSERT_EQ(vx_page_switch(page_manager, 0, 0, 0, 0, 0), 0);
   page_calls.clear();

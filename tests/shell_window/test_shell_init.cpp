@@ -1,0 +1,232 @@
+/* The shell's creation and shutdown: a whole create/destroy cycle leaves
+ * nothing allocated and ends the loop with 0, the first page is the desktop
+ * with an empty stack, the configuration values are read; a missing resource
+ * file refuses the window with its message box and exit code 16; the
+ * start-up thread follows the registry flags, starting and hiding the
+ * Bluetooth program. */
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "bt_bridge.h"
+#include "pages.h"
+#include "shell_fixture.h"
+#include "shell_init.h"
+#include "tts.h"
+
+#ifndef _WIN32
+#include <atomic>
+
+#include "../platform/event_recorder.h"
+#endif
+
+namespace {
+
+using shell_test::pump;
+using shell_test::wstring;
+
+/* Missing is -1: the value is deleted. */
+void set_flag(const WCHAR* name, int value) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, SHELL_GPSNAVI_KEY, 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  if (value < 0) {
+    RegDeleteValueW(key, name);
+  } else {
+    DWORD data = (DWORD)value;
+    ASSERT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, (const BYTE*)&data, sizeof data), ERROR_SUCCESS);
+  }
+  RegCloseKey(key);
+}
+
+void remove_flags_key() {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SHELL_GPSNAVI_KEY, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+    RegDeleteValueW(key, TEXT("UseFM"));
+    RegDeleteValueW(key, TEXT("BlueToothAutoRun"));
+    RegCloseKey(key);
+  }
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, SHELL_GPSNAVI_KEY);
+}
+
+LRESULT CALLBACK plain_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+class ShellInit : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(device_.open("shell-init"));
+    ASSERT_TRUE(device_.write(TEXT("config.ini"), shell_test::default_config()));
+    shell_test::reset_shell_state();
+    shell_test::open_screen();
+    remove_flags_key();
+  }
+  void TearDown() override {
+    if (tts_handle) tts_uninit(tts_handle);
+    tts_handle = 0;
+    remove_flags_key();
+    pump();
+    UnregisterClassW(MAIN_WINDOW_CLASS, GetModuleHandleW(nullptr));
+#ifndef _WIN32
+    plat::unregister_programs();
+#endif
+    device_.close();
+  }
+  shell_test::ShellDevice device_;
+};
+
+TEST_F(ShellInit, CreateAndDestroyLeaveNothingBehind) {
+  struct Skin {
+    const char* name;
+    std::string bytes;
+  };
+  const Skin skins[] = {{"made here", shell_test::empty_skin()}, {"default", shell_test::default_skin()}};
+  for (const Skin& skin : skins) {
+    SCOPED_TRACE(skin.name);
+    if (skin.bytes.empty()) {
+      ADD_FAILURE() << "the default skin is not built (target default_skin)";
+      continue;
+    }
+    shell_test::reset_shell_state();
+    ASSERT_TRUE(device_.write(TEXT("Velmar.res"), skin.bytes));
+    ASSERT_TRUE(device_.write(TEXT("tts\\Resource.dat"), "engine"));
+    ASSERT_TRUE(device_.write(BT_INFO_FILE, "12"));
+    ASSERT_TRUE(device_.write(TEXT("sdmmc\\debug.lev"), "4"));
+    for (int& entry : nav_stack.entries) entry = 7;
+    nav_stack.top = 9;
+    const int blocks = shell_test::live_blocks();
+
+    HWND window = create_main_window(GetModuleHandleW(nullptr));
+    ASSERT_NE(window, nullptr);
+    /* Shown with the desktop current and an empty stack. */
+    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_EQ(main_window, window);
+    EXPECT_NE(shell_skin, nullptr);
+    EXPECT_EQ(vx_page_current_id(page_manager), PAGE_DESKTOP);
+    EXPECT_EQ(nav_stack.top, 0);
+    for (int entry : nav_stack.entries) ASSERT_EQ(entry, 0);
+    /* Every page is registered. */
+    for (int id = 0; id < PAGE_COUNT; id++) {
+      EXPECT_EQ(nav_push(id, 0), 0) << "page " << id;
+      EXPECT_EQ(vx_page_current_id(page_manager), id);
+    }
+    nav_home();
+    EXPECT_TRUE(wstring(device_id) == TEXT("ABC123"));
+    EXPECT_EQ(bt_info_present, 1);
+    EXPECT_EQ(debug_level, 4);
+    /* The clock timer runs: it can be stopped once (and is started again). */
+    EXPECT_TRUE(KillTimer(window, SHELL_CLOCK_TIMER_ID));
+    SetTimer(window, SHELL_CLOCK_TIMER_ID, SHELL_CLOCK_TIMER_MS, nullptr);
+
+    ASSERT_TRUE(DestroyWindow(window));
+    EXPECT_EQ(pump(), 0);
+    EXPECT_EQ(page_manager, nullptr);
+    EXPECT_EQ(shell_skin, nullptr);
+    /* The start-up thread had started the engine; shutdown released it. */
+    EXPECT_EQ(tts_handle, (HANDLE)0);
+    EXPECT_FALSE(KillTimer(window, SHELL_CLOCK_TIMER_ID));
+    EXPECT_EQ(shell_test::live_blocks(), blocks);
+    UnregisterClassW(MAIN_WINDOW_CLASS, GetModuleHandleW(nullptr));
+  }
+}
+
+TEST_F(ShellInit, StartupThreadFollowsTheRegistryFlags) {
+  const int missing = -1;
+  const struct {
+    const char* name;
+    bool key;
+    int use_fm, autorun;
+    int fm_before, started_before;
+    int fm, started;
+    bool hidden;
+  } cases[] = {
+      /* without the key both flags keep their values */
+      {"no key", false, missing, missing, 1, 0, 1, 0, false},
+      {"FM on", true, 1, missing, 0, 0, 1, 0, false},
+      {"FM 0, autorun missing", true, 0, missing, 1, 0, 0, 0, false},
+      {"FM missing", true, missing, 0, 1, 0, 0, 0, false},
+      {"autorun", true, missing, 1, 0, 0, 0, 1, true},
+      {"FM any non-zero, autorun 0", true, 7, 0, 0, 0, 1, 0, false},
+      {"autorun non-zero and FM", true, 1, 3, 0, 0, 1, 1, true},
+      /* started earlier by the desktop's button: hidden, not started again */
+      {"started before, no key", false, missing, missing, 0, 1, 0, 1, true},
+  };
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSW window_class = {};
+  window_class.lpfnWndProc = plain_proc;
+  window_class.hInstance = instance;
+  window_class.lpszClassName = TEXT("PhoneStandIn");
+  RegisterClassW(&window_class);
+#ifndef _WIN32
+  std::atomic<int> launches{0};
+  plat::register_program(u"\\residentflash2\\Bluetooth.exe", [&](const std::u16string&) -> DWORD {
+    launches++;
+    return 0;
+  });
+#endif
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    remove_flags_key();
+    if (c.key) {
+      set_flag(TEXT("UseFM"), c.use_fm);
+      set_flag(TEXT("BlueToothAutoRun"), c.autorun);
+    }
+    fm_enabled = c.fm_before;
+    bt_started_by_shell = c.started_before;
+    /* The phone program's window, as it shows itself once running. */
+    HWND phone = CreateWindowExW(0, TEXT("PhoneStandIn"), BT_WINDOW_TITLE, WS_POPUP, 0, 0, 10, 10,
+                                 nullptr, nullptr, instance, nullptr);
+    ASSERT_NE(phone, nullptr);
+    ShowWindow(phone, SW_SHOW);
+#ifndef _WIN32
+    launches = 0;
+#endif
+    EXPECT_EQ(shell_startup_thread(nullptr), 0u);
+    EXPECT_EQ(fm_enabled, c.fm);
+    EXPECT_EQ(bt_started_by_shell, c.started);
+    EXPECT_EQ(!IsWindowVisible(phone), c.hidden);
+#ifndef _WIN32
+    for (int i = 0; i < 100 && launches.load() < (c.started - c.started_before); i++) Sleep(10);
+    EXPECT_EQ(launches.load(), c.started - c.started_before);
+#endif
+    DestroyWindow(phone);
+    if (tts_handle) tts_uninit(tts_handle);
+    tts_handle = 0;
+  }
+  UnregisterClassW(TEXT("PhoneStandIn"), instance);
+}
+
+TEST_F(ShellInit, StartupThreadStartsTheTtsEngineFromTheProgramFolder) {
+  EXPECT_EQ(shell_startup_thread(nullptr), 0u);
+  EXPECT_EQ(tts_handle, (HANDLE)0) << "no data file";
+  ASSERT_TRUE(device_.write(TEXT("tts\\Resource.dat"), "engine"));
+  EXPECT_EQ(shell_startup_thread(nullptr), 0u);
+  EXPECT_NE(tts_handle, (HANDLE)0);
+}
+
+#ifndef _WIN32
+/* The host shows no box: MessageBoxW writes its event and answers OK at
+ * once (on Windows the box would wait for a person). The entry's mutex is
+ * held for the rest of this program, so this is its only call of wWinMain. */
+TEST_F(ShellInit, MissingResourceFileRefusesTheWindowWithItsMessage) {
+  recorder().take();
+  const int blocks = shell_test::live_blocks();
+  EXPECT_EQ(wWinMain(GetModuleHandleW(nullptr), nullptr, nullptr, SW_SHOWNORMAL), 16);
+  std::vector<std::string> boxes;
+  for (const std::string& line : recorder().take())
+    if (line.find("\"ev\":\"messagebox\"") != std::string::npos) boxes.push_back(line);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_NE(boxes[0].find("\"text\":\"LoadSkin failed\""), std::string::npos) << boxes[0];
+  EXPECT_EQ(FindWindowW(MAIN_WINDOW_CLASS, MAIN_WINDOW_TITLE), nullptr);
+  EXPECT_EQ(shell_skin, nullptr);
+  EXPECT_EQ(page_manager, nullptr);
+  EXPECT_EQ(shell_test::live_blocks(), blocks);
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,249 @@
+/* The REGEDIT4 import: headers, key lines, the value kinds, key and value
+ * deletion, ignored lines, and the failing lines with their message box.
+ * Registry results are read back with RegQueryValueExW. */
+#include <gtest/gtest.h>
+
+#include "installer_fixture.h"
+#include "reg_import.h"
+
+using namespace fixture;
+
+namespace {
+
+const std::string kHeader = "REGEDIT4\r\n";
+const std::string kKeyLine = "[HKEY_LOCAL_MACHINE\\Software\\VelmarInstallerTest]\r\n";
+const std::string kKey = "Software\\VelmarInstallerTest";
+
+class RegImport : public ::testing::Test {
+ protected:
+  /* Writes the file and imports it. */
+  int import(const std::string& bytes, const std::string& name = "import.reg") {
+    root_.write(name, bytes);
+    return import_reg_file(root_.device(name).c_str());
+  }
+
+  DeviceRoot root_;
+  RegistryScope registry_;
+};
+
+std::string dword_bytes(DWORD v) {
+  return std::string{(char)(v & 0xFF), (char)((v >> 8) & 0xFF), (char)((v >> 16) & 0xFF),
+                     (char)((v >> 24) & 0xFF)};
+}
+
+TEST(RegRootFromName, PrefixesSelectTheFirstRootInOrder) {
+  struct Case {
+    const char* text;
+    HKEY root;
+  } cases[] = {
+      {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+      {"HKEY_LOCAL", HKEY_LOCAL_MACHINE},
+      {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+      {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+      {"HKEY_USERS", HKEY_USERS},
+      {"HKEY_C", HKEY_CLASSES_ROOT},      /* CLASSES_ROOT is tried before CURRENT_USER */
+      {"HKEY_CU", HKEY_CURRENT_USER},
+      {"", HKEY_CLASSES_ROOT},            /* an empty root matches the first name */
+      {"HKEY_LOCAL_MACHINE_", nullptr},   /* longer than every name */
+      {"hkey_local_machine", nullptr},    /* the comparison keeps case */
+      {"HKLM", nullptr},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(reg_root_from_name(c.text, (int)strlen(c.text)), c.root) << "'" << c.text << "'";
+  /* Only the given length counts. */
+  EXPECT_EQ(reg_root_from_name("HKEY_USERS\\Software", 10), HKEY_USERS);
+}
+
+TEST_F(RegImport, ValueKindsAreStoredAsTheFileSaysThem) {
+  struct Case {
+    const char* line;
+    const char* name;
+    DWORD type;
+    std::string bytes;
+  } cases[] = {
+      {"\"Port\"=dword:0000000A\r\n", "Port", REG_DWORD, dword_bytes(10)},
+      {"\"Mixed\"=dword:DEADbeef\r\n", "Mixed", REG_DWORD, dword_bytes(0xDEADBEEF)},
+      /* exactly eight characters are taken: the line end gives digits too */
+      {"\"Short\"=dword:123456\r\n", "Short", REG_DWORD, dword_bytes(0x123456DA)},
+      {"\"Blob\"=hex:01,ff\r\n", "Blob", REG_BINARY, std::string("\x01\xff", 2)},
+      {"\"One\"=hex:7e\r\n", "One", REG_BINARY, std::string("\x7e", 1)},
+      /* a list continued on the next line ends in a byte made of "\" and CR */
+      {"\"Long\"=hex:01,\\\r\n", "Long", REG_BINARY, std::string("\x01\x5d", 2)},
+      {"\"Path\"=\"C:\\\\Program Files\\\\x\"\r\n", "Path", REG_SZ,
+       utf16_bytes("C:\\Program Files\\x")},
+      {"\"Quote\"=\"a\\\"b\"\r\n", "Quote", REG_SZ, utf16_bytes("a")},
+      {"\"Lone\"=\"a\\nb\"\r\n", "Lone", REG_SZ, utf16_bytes("anb")},
+      {"\"Empty\"=\"\"\r\n", "Empty", REG_SZ, std::string()},
+      {"\"With space\"=\"v\"\r\n", "With space", REG_SZ, utf16_bytes("v")},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(import(kHeader + kKeyLine + c.line), 0) << c.line;
+    Value v = query(HKEY_LOCAL_MACHINE, kKey, c.name);
+    ASSERT_TRUE(v.found) << c.line;
+    EXPECT_EQ(v.type, c.type) << c.line;
+    EXPECT_EQ(hex(v.bytes), hex(c.bytes)) << c.line;
+  }
+  EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(RegImport, StringBytesAreWidenedWithSignExtension) {
+  ASSERT_EQ(import(kHeader + kKeyLine + "\"High\"=\"A\xe9\"\r\n"), 0);
+  Value v = query(HKEY_LOCAL_MACHINE, kKey, "High");
+  EXPECT_EQ(hex(v.bytes), "41 00 e9 ff");
+}
+
+TEST_F(RegImport, StringOfValueBufferSizeFitsAndOneMoreCharacterFails) {
+  std::string fits(130, 's');
+  ASSERT_EQ(import(kHeader + kKeyLine + "\"Big\"=\"" + fits + "\"\r\n"), 0);
+  EXPECT_EQ(query(HKEY_LOCAL_MACHINE, kKey, "Big").bytes, utf16_bytes(fits));
+  EXPECT_EQ(import(kHeader + kKeyLine + "\"Bigger\"=\"" + fits + "s\"\r\n"), -1);
+  EXPECT_FALSE(query(HKEY_LOCAL_MACHINE, kKey, "Bigger").found);
+}
+
+TEST_F(RegImport, ValueDeletionAndKeyDeletion) {
+  ASSERT_EQ(import(kHeader + kKeyLine + "\"Gone\"=dword:00000001\r\n\"Kept\"=dword:00000002\r\n"), 0);
+  ASSERT_EQ(import(kHeader + kKeyLine + "\"Gone\"=-\r\n"), 0);
+  EXPECT_FALSE(query(HKEY_LOCAL_MACHINE, kKey, "Gone").found);
+  EXPECT_TRUE(query(HKEY_LOCAL_MACHINE, kKey, "Kept").found);
+
+  create_key(HKEY_CURRENT_USER, kKey + "\\Demo");
+  const std::string del = "[-HKEY_CURRENT_USER\\Software\\VelmarInstallerTest\\Demo]\r\n";
+  ASSERT_EQ(import(kHeader + del, "del.reg"), 0);
+  EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, kKey + "\\Demo"));
+  EXPECT_TRUE(key_exists(HKEY_CURRENT_USER, kKey));
+  EXPECT_TRUE(boxes().empty());
+
+  /* Run again: the key is missing, which fails with the line shown. */
+  EXPECT_EQ(import(kHeader + del, "sub/del.reg"), -1);
+  ASSERT_EQ(boxes().size(), 1u);
+  EXPECT_EQ(boxes()[0].text, del);
+  EXPECT_EQ(boxes()[0].title, "del.reg");
+  EXPECT_EQ(boxes()[0].type, (UINT)MB_ICONERROR);
+}
+
+TEST_F(RegImport, KeyDeletionWithOneBackslashDeletesUnderTheRoot) {
+  /* The leaf is the whole key path; the parent is the root itself. */
+  EXPECT_EQ(reg_delete_key_line("[-HKEY_CURRENT_USER\\VelmarInstallerLeaf]", 40),
+            ERROR_FILE_NOT_FOUND);
+  create_key(HKEY_CURRENT_USER, "VelmarInstallerLeaf");
+  EXPECT_EQ(reg_delete_key_line("[-HKEY_CURRENT_USER\\VelmarInstallerLeaf]", 40), 0);
+  EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, "VelmarInstallerLeaf"));
+}
+
+TEST_F(RegImport, HeaderMustBeExact) {
+  struct Case {
+    std::string bytes;
+    int result;
+  } cases[] = {
+      {"", 0},                                 /* an empty file does nothing */
+      {kHeader, 0},                            /* only the header */
+      {"REGEDIT4\n" + kKeyLine, -1},           /* bare line feed */
+      {"REGEDIT4 \r\n" + kKeyLine, -1},        /* trailing blank */
+      {"regedit4\r\n" + kKeyLine, -1},
+      {"Windows Registry Editor Version 5.00\r\n" + kKeyLine, -1},
+      {std::string("\xff\xfeR\0E\0G\0E\0D\0I\0T\0""4\0\r\0\n\0", 22), -1}, /* UTF-16 */
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(import(c.bytes), c.result) << hex(c.bytes);
+    EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, kKey)) << hex(c.bytes);
+  }
+  EXPECT_TRUE(boxes().empty());
+  EXPECT_EQ(import_reg_file(nullptr), -1);
+  EXPECT_EQ(import_reg_file(root_.device("missing.reg").c_str()), -1);
+}
+
+TEST_F(RegImport, LinesThatAreNotAppliedAreIgnored) {
+  std::string file = kHeader +
+                     "\"Early\"=dword:00000001\r\n"      /* before any key line */
+                     "\r\n"
+                     "; a comment\r\n" +
+                     kKeyLine +
+                     "@=\"default\"\r\n"
+                     "  01,02,03\r\n"                   /* a continuation line */
+                     "\"Late\"=dword:00000002\r\n"
+                     "Garbage=1\r\n";
+  ASSERT_EQ(import(file), 0);
+  EXPECT_FALSE(query(HKEY_LOCAL_MACHINE, kKey, "Early").found);
+  EXPECT_FALSE(query(HKEY_LOCAL_MACHINE, kKey, "").found);
+  EXPECT_EQ(hex(query(HKEY_LOCAL_MACHINE, kKey, "Late").bytes), hex(dword_bytes(2)));
+  EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(RegImport, KeyLinesSwitchTheCurrentKey) {
+  ASSERT_EQ(import(kHeader + "[HKEY_LOCAL_MACHINE\\Software\\VelmarInstallerTest\\A]\r\n\"V\"=\"a\"\r\n" +
+                   "[HKEY_CURRENT_USER\\Software\\VelmarInstallerTest\\B\\C]\r\n\"V\"=\"c\"\r\n"),
+            0);
+  EXPECT_EQ(query(HKEY_LOCAL_MACHINE, kKey + "\\A", "V").bytes, utf16_bytes("a"));
+  EXPECT_EQ(query(HKEY_CURRENT_USER, kKey + "\\B\\C", "V").bytes, utf16_bytes("c"));
+  EXPECT_FALSE(query(HKEY_LOCAL_MACHINE, kKey + "\\A", "V").bytes == utf16_bytes("c"));
+}
+
+TEST_F(RegImport, LongLineIsSplitAndItsRestReadAsALine) {
+  /* 259 bytes fill the line buffer; the rest begins with a quote. */
+  std::string comment = ";" + std::string(258, 'x');
+  ASSERT_EQ(import(kHeader + kKeyLine + comment + "\"Split\"=dword:00000007\r\n"), 0);
+  EXPECT_EQ(hex(query(HKEY_LOCAL_MACHINE, kKey, "Split").bytes), hex(dword_bytes(7)));
+}
+
+TEST_F(RegImport, FailingLineStopsTheImportAndKeepsEarlierChanges) {
+  const char* bad_lines[] = {
+      "[HKEY_LOCAL_MACHINE]\r\n",                                   /* no backslash */
+      "[HKEY_LOCAL_MACHINE\\Software\\VelmarInstallerTest\r\n",     /* no ] */
+      "[HKEY_NOWHERE\\Software\\VelmarInstallerTest]\r\n",          /* unknown root */
+      "[-HKEY_CURRENT_USER]\r\n",
+      "[-HKEY_CURRENT_USER\\Software\\VelmarInstallerTest\\Missing]\r\n",
+      "\"Expand\"=hex(2):25,00,00,00\r\n",
+      "\"Multi\"=hex(7):41,00,00,00\r\n",
+      "\"Blank\" = \"x\"\r\n",
+      "\"Open\"=\"no closing quote\r\n",
+      "\"Word\"=dword 00000001\r\n",
+      "\"Unclosed name=dword:00000001\r\n",
+  };
+  for (const char* bad : bad_lines) {
+    RegistryScope::clean();
+    boxes().clear();
+    std::string file = kHeader + kKeyLine + "\"Before\"=dword:00000001\r\n" + bad + kKeyLine +
+                       "\"After\"=dword:00000002\r\n";
+    EXPECT_EQ(import(file, "pkg/bad.reg"), -1) << bad;
+    EXPECT_TRUE(query(HKEY_LOCAL_MACHINE, kKey, "Before").found) << bad;
+    EXPECT_FALSE(query(HKEY_LOCAL_MACHINE, kKey, "After").found) << bad;
+    ASSERT_EQ(boxes().size(), 1u) << bad;
+    EXPECT_EQ(boxes()[0].text, bad);
+    EXPECT_EQ(boxes()[0].title, "bad.reg");
+    EXPECT_EQ(boxes()[0].type, (UINT)MB_ICONERROR);
+  }
+}
+
+TEST_F(RegImport, LineFunctionsReadNothingPastTheGivenSize) {
+  HKEY key = reg_open_key_line("[HKEY_LOCAL_MACHINE\\Software\\VelmarInstallerTest]", 49);
+  ASSERT_NE(key, nullptr);
+  /* The bytes after size would make other digits and a longer list. */
+  const char dword_line[] = "\"D\"=dword:12FFFFFF";
+  EXPECT_EQ(reg_set_value_line(key, dword_line, 12), 0);
+  const char hex_line[] = "\"H\"=hex:ab,cd,ef";
+  EXPECT_EQ(reg_set_value_line(key, hex_line, 13), 0);
+  const char string_line[] = "\"S\"=\"abc\"";
+  EXPECT_EQ(reg_set_value_line(key, string_line, 8), -1); /* the closing quote is past size */
+  RegCloseKey(key);
+  EXPECT_EQ(hex(query(HKEY_LOCAL_MACHINE, kKey, "D").bytes), hex(dword_bytes(0x12000000)));
+  EXPECT_EQ(hex(query(HKEY_LOCAL_MACHINE, kKey, "H").bytes), "ab cd");
+  EXPECT_FALSE(query(HKEY_LOCAL_MACHINE, kKey, "S").found);
+
+  /* The key path ends before the "]" that lies past length. */
+  EXPECT_EQ(reg_open_key_line("[HKEY_LOCAL_MACHINE\\Software\\X]", 30), nullptr);
+  EXPECT_EQ(reg_delete_key_line("[-HKEY_CURRENT_USER\\Software\\X]", 30), -1);
+}
+
+TEST_F(RegImport, BinaryValueOverTheBufferFails) {
+  HKEY key = reg_open_key_line("[HKEY_LOCAL_MACHINE\\Software\\VelmarInstallerTest]", 49);
+  ASSERT_NE(key, nullptr);
+  std::string line = "\"Huge\"=hex:00";
+  for (int i = 1; i < 260; i++) line += ",11";
+  EXPECT_EQ(reg_set_value_line(key, line.c_str(), (int)line.size()), 0);
+  EXPECT_EQ(query(HKEY_LOCAL_MACHINE, kKey, "Huge").bytes.size(), 260u);
+  line += ",22";
+  EXPECT_EQ(reg_set_value_line(key, line.c_str(), (int)line.size()), -1);
+  RegCloseKey(key);
+}
+
+}  // namespace

@@ -37,13 +37,16 @@ set(VELMAR_HOST_ONLY_TESTS
   test_process   # stand-in device programs started by CreateProcessW
   test_bmp_suite # reads the suite's reference pictures with the host's libpng
   test_velres    # the host tool velres, and libpng
+  test_bt_bridge_start    # a stand-in Bluetooth program started by CreateProcessW
+  test_side_programs_host # stand-in programs and camera drivers of the host
 )
 
 # Tests that share the prefix's named objects, windows titled "APS" or the
 # registry: one at a time.
 set(VELMAR_WINE_SHARED_TESTS
   test_kernel test_registry test_window test_message test_screen test_text test_gdi
-  test_ui_language test_vx_page test_velmar)
+  test_ui_language test_vx_page test_velmar
+  test_bt_bridge test_side_programs) # registry, camera objects, window order, \temp
 
 # The host build's device template (Velmar.res, config.ini), which the test of
 # Velmar.exe lays out as a program folder; scripts/test-windows passes it.

@@ -39,6 +39,7 @@ set(VELMAR_HOST_ONLY_TESTS
   test_velres    # the host tool velres, and libpng
   test_bt_bridge_start    # a stand-in Bluetooth program started by CreateProcessW
   test_side_programs_host # stand-in programs and camera drivers of the host
+  test_tts       # the TTS stand-in's speech through espeak-ng
 )
 
 # Tests that share the prefix's named objects, windows titled "APS" or the
@@ -46,7 +47,9 @@ set(VELMAR_HOST_ONLY_TESTS
 set(VELMAR_WINE_SHARED_TESTS
   test_kernel test_registry test_window test_message test_screen test_text test_gdi
   test_ui_language test_vx_page test_velmar
-  test_bt_bridge test_side_programs) # registry, camera objects, window order, \temp
+  test_bt_bridge test_side_programs # registry, camera objects, window order, \temp
+  test_vx_button # draws on a window of the shared screen
+  test_nav_handoff test_dtmf_commands) # config.ini beside the test programs
 
 # The host build's device template (Velmar.res, config.ini), which the test of
 # Velmar.exe lays out as a program folder; scripts/test-windows passes it.

@@ -29,9 +29,10 @@ int dtmf_command_number(const WCHAR* message);
 /* 1 when message has the form of a command: two digits and "#" at
  * position 2; else 0. */
 int dtmf_command_well_formed(const WCHAR* message);
-/* The two coordinates of a command 2 message, in degrees. Short payloads read
- * missing digits as none (0) and a missing sign as negative; nothing past the
- * terminator is read. 0, or -1 for a null argument. */
+/* The two coordinates of a command 2 message, in degrees: a sign character
+ * other than "0" makes its number negative. Short payloads read what is
+ * missing as nothing (a number without digits is 0, never -0); nothing past
+ * the terminator is read. 0, or -1 for a null argument. */
 int dtmf_parse_destination(const WCHAR* message, DestinationRecord* out);
 
 /* Runs one message's command on the caller's thread; the message is copied

@@ -1,0 +1,69 @@
+/* Call audio built block by block for the detector's tests, and feeding
+ * helpers that use the detector the way the capture callback does. */
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "dtmf_audio.h"
+#include "dtmf_detector.h"
+
+namespace dtmf_test {
+
+typedef std::vector<int16_t> Audio;
+
+inline std::string narrow(const WCHAR* text) {
+  std::string s;
+  for (; text && *text; text++) s += (char)*text;
+  return s;
+}
+
+/* `blocks` whole detector blocks of key's tone pair at `dbfs` per tone. */
+inline void tone_blocks(Audio& a, char key, int blocks, double dbfs = -10, double twist_db = 0) {
+  int r = 0, c = 0;
+  dtmf_audio::key_position(key, &r, &c);
+  dtmf_audio::append_pair(a, dtmf_audio::kRowHz[r], dtmf_audio::amplitude(dbfs), dtmf_audio::kColumnHz[c],
+                          dtmf_audio::amplitude(dbfs + twist_db), (size_t)blocks * DTMF_BLOCK_SAMPLES);
+}
+
+inline void silent_blocks(Audio& a, int blocks) {
+  dtmf_audio::append_silence(a, (size_t)blocks * DTMF_BLOCK_SAMPLES);
+}
+
+/* The digits stored so far by a fresh detector fed with `a` (no message end). */
+inline std::string stored_digits(const Audio& a) {
+  DtmfDetector d = {};
+  dtmf_detector_reset(&d);
+  dtmf_detector_feed(&d, a.data(), (int)a.size());
+  std::string s;
+  for (int i = 0; i < d.message_length; i++) s += (char)d.message[i];
+  return s;
+}
+
+/* Every message a fresh detector delivers from `a` fed in buffers of `chunk`
+ * samples; after a message the rest of its buffer is dropped and the
+ * detector reset, as the capture callback does. */
+inline std::vector<std::string> messages(const Audio& a, size_t chunk = 2048) {
+  DtmfDetector d = {};
+  dtmf_detector_reset(&d);
+  std::vector<std::string> found;
+  for (size_t at = 0; at < a.size(); at += chunk) {
+    size_t n = a.size() - at < chunk ? a.size() - at : chunk;
+    if (const WCHAR* text = dtmf_detector_feed(&d, a.data() + at, (int)n)) {
+      found.push_back(narrow(text));
+      dtmf_detector_reset(&d);
+    }
+  }
+  return found;
+}
+
+/* The keys as the operator's generator sends them (no check digits added). */
+inline Audio keys(const std::string& k, const dtmf_audio::Options& o = dtmf_audio::Options()) {
+  Audio a;
+  dtmf_audio::keys_audio(k, o, &a);
+  return a;
+}
+
+}  // namespace dtmf_test

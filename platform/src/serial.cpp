@@ -314,7 +314,16 @@ BOOL WINAPI SetCommState(HANDLE handle, LPDCB dcb) {
   if (dcb->fOutX) tio.c_iflag |= IXON;
   if (dcb->fInX) tio.c_iflag |= IXOFF;
   if (dcb->fParity && dcb->Parity != NOPARITY) tio.c_iflag |= INPCK;
-  if (tcsetattr(port->fd, TCSANOW, &tio) != 0) return fail(error_from_errno(errno));
+  if (tcsetattr(port->fd, TCSANOW, &tio) != 0) {
+    /* A pseudo-terminal takes no parity or character size (and may refuse a
+     * block asking for them): apply the rest with the terminal's own. */
+    int error = errno;
+    struct termios now;
+    const tcflag_t kept = CSIZE | PARENB | PARODD | CMSPAR;
+    if (tcgetattr(port->fd, &now) != 0) return fail(error_from_errno(error));
+    tio.c_cflag = (tio.c_cflag & ~kept) | (now.c_cflag & kept);
+    if (tcsetattr(port->fd, TCSANOW, &tio) != 0) return fail(error_from_errno(error));
+  }
   port->dcb = *dcb;
   port->dcb.DCBlength = sizeof(DCB);
   return TRUE;

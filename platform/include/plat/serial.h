@@ -5,7 +5,8 @@
  *
  * Host limits: the settings of the block that a terminal has no counterpart
  * for (XonLim, XoffLim, the error, EOF and event characters, DTR and RTS
- * control) are kept and reported back but not applied. */
+ * control), and parity and character size on a pseudo-terminal, are kept
+ * and reported back but not applied. */
 #pragma once
 
 #include "plat/wintypes.h"

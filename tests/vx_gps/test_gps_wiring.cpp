@@ -1,0 +1,163 @@
+/* The shell's GPS wiring over a pseudo-terminal COM13 (host only): start and
+ * stop, and the clock set once from the first fix with WM_TIMER 100 to the
+ * main window. */
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "gps_wiring.h"
+#include "pty_port.h"
+#include "shell_globals.h"
+
+namespace {
+
+std::atomic<int> clock_timers{0};
+
+LRESULT CALLBACK test_main_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_TIMER && wparam == 100) {
+    clock_timers++;
+    return 0;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+void pump() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+}
+
+/* Sends one sentence and waits until the reader has taken it and (after a
+ * pass) handed it on, handling the window's messages meanwhile. */
+void feed(const PtyPort& pty, const std::string& sentence) {
+  pty.send(sentence + "\r\n");
+  ASSERT_TRUE(pty.drained());
+  for (int i = 0; i < 40; i++) {
+    Sleep(5);
+    pump();
+  }
+}
+
+class GpsWiring : public ::testing::Test {
+ protected:
+  PtyPort pty{u"COM13:"};
+  HWND window = nullptr;
+
+  void SetUp() override {
+    ASSERT_TRUE(pty.ok());
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = test_main_proc;
+    wc.lpszClassName = TEXT("GpsWiringMain");
+    RegisterClassW(&wc);
+    window = CreateWindowExW(0, TEXT("GpsWiringMain"), TEXT("GpsWiringMain"), WS_POPUP, 0, 0, 10,
+                             10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(window);
+    main_window = window;
+    clock_set = 0;
+    clock_timers = 0;
+    /* a known device clock before the run */
+    SYSTEMTIME known = {2001, 1, 0, 1, 0, 0, 0, 0};
+    ASSERT_TRUE(SetSystemTime(&known));
+  }
+  void TearDown() override {
+    gps_wiring_stop();
+    main_window = nullptr;
+    DestroyWindow(window);
+  }
+
+  /* Starts the wiring and waits until sentences come through (the reader
+   * purges the port when it starts). */
+  void start() {
+    ASSERT_EQ(0, gps_wiring_start());
+    ASSERT_TRUE(eventually([&] {
+      pty.send("$GPGSV,1,1,01,07,10,010,30*00\r\n");
+      return eventually([] { return shell_gps_data->satellite_count == 1; }, 150);
+    }));
+  }
+};
+
+const char kNoFix[] = "$GPRMC,081830,V,4807.0380,N,01131.0000,E,0,0,230394,,*00";
+const char kFix[] = "$GPRMC,123519,A,4807.0380,N,01131.0000,E,022.4,084.4,230394,003.1,W*6A";
+const char kLaterFix[] = "$GPRMC,101010,A,4807.0380,N,01131.0000,E,0,0,150630,,*00";
+
+TEST_F(GpsWiring, StartOpensTheReceiverAndStopClosesIt) {
+  start();
+  ASSERT_TRUE(shell_gps_data);
+  EXPECT_EQ('V', shell_gps_data->status);
+  EXPECT_EQ(1, shell_gps_data->parse_motion);
+  EXPECT_EQ(1, shell_gps_port.polling);
+  EXPECT_EQ(THREAD_PRIORITY_BELOW_NORMAL, GetThreadPriority(shell_gps_port.thread));
+  EXPECT_EQ(0, gps_wiring_has_fix());
+  feed(pty, kFix);
+  EXPECT_EQ(1, gps_wiring_has_fix());
+  gps_wiring_stop();
+  EXPECT_EQ(nullptr, shell_gps_data);
+  EXPECT_EQ((HANDLE)0, shell_gps_port.port);
+  EXPECT_EQ(-1, gps_sentence_callback(&shell_gps_port, WM_GPS_SENTENCE, kFix, sizeof kFix - 1));
+  /* the port is free again */
+  HANDLE again = CreateFileW(TEXT("COM13:"), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(INVALID_HANDLE_VALUE, again);
+  CloseHandle(again);
+}
+
+TEST_F(GpsWiring, WithoutTheReceiverTheRecordStaysSilent) {
+  plat::serial_detach(u"COM13:");
+  EXPECT_EQ(-1, gps_wiring_start());
+  ASSERT_TRUE(shell_gps_data);
+  EXPECT_EQ(0, shell_gps_data->status);
+  EXPECT_EQ((HANDLE)0, shell_gps_port.thread);
+  EXPECT_EQ(0, gps_wiring_has_fix());
+}
+
+TEST_F(GpsWiring, FirstFixSetsTheClockOnceAndRefreshesTheClockLine) {
+  start();
+  feed(pty, kNoFix);
+  EXPECT_EQ(0, clock_set);
+  EXPECT_EQ(0, clock_timers.load());
+  feed(pty, kFix);
+  EXPECT_TRUE(eventually([] { pump(); return clock_timers.load() == 1; }));
+  EXPECT_EQ(1, clock_set);
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  EXPECT_EQ(2094, now.wYear);
+  EXPECT_EQ(3, now.wMonth);
+  EXPECT_EQ(23, now.wDay);
+  EXPECT_EQ(12, now.wHour);
+  EXPECT_EQ(35, now.wMinute);
+  EXPECT_LE(now.wSecond - 19, 2) << "the clock runs on from 12:35:19";
+  /* a later fix changes nothing */
+  feed(pty, kLaterFix);
+  EXPECT_EQ(1, clock_timers.load());
+  GetSystemTime(&now);
+  EXPECT_EQ(2094, now.wYear);
+}
+
+TEST_F(GpsWiring, RefusedTimeStillCountsAsTheOneAttempt) {
+  start();
+  /* month 13: the platform refuses the time */
+  feed(pty, "$GPRMC,123519,A,4807.0380,N,01131.0000,E,0,0,231394,,*00");
+  EXPECT_TRUE(eventually([] { pump(); return clock_timers.load() == 1; }));
+  EXPECT_EQ(1, clock_set);
+  feed(pty, kFix);
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  EXPECT_EQ(2001, now.wYear) << "not set again after the refusal";
+  EXPECT_EQ(1, clock_timers.load());
+}
+
+TEST_F(GpsWiring, GgaFixAfterNoFixRmcAlsoSetsTheClock) {
+  start();
+  feed(pty, kNoFix);
+  feed(pty, "$GPGGA,092750,4807.0380,N,01131.0000,E,1,8,1.03,61.7,M,55.2,M,,*00");
+  EXPECT_TRUE(eventually([] { pump(); return clock_timers.load() == 1; }));
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  /* the date of the RMC without fix, the time of the GGA */
+  EXPECT_EQ(2094, now.wYear);
+  EXPECT_EQ(9, now.wHour);
+  EXPECT_EQ(27, now.wMinute);
+}
+
+}  // namespace

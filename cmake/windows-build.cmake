@@ -41,6 +41,7 @@ set(VELMAR_HOST_ONLY_TESTS
   test_bt_bridge_start    # a stand-in Bluetooth program started by CreateProcessW
   test_side_programs_host # stand-in programs and camera drivers of the host
   test_tts       # the TTS stand-in's speech through espeak-ng
+  test_velpack   # the host tool velpack
 )
 
 # Tests that share the prefix's named objects, windows titled "APS" or the
@@ -50,7 +51,8 @@ set(VELMAR_WINE_SHARED_TESTS
   test_ui_language test_vx_page test_velmar
   test_bt_bridge test_side_programs # registry, camera objects, window order, \temp
   test_vx_button # draws on a window of the shared screen
-  test_nav_handoff test_dtmf_commands) # config.ini beside the test programs
+  test_nav_handoff test_dtmf_commands # config.ini beside the test programs
+  test_reg_import test_package test_installer) # the registry's test keys
 
 # The host build's device template (Velmar.res, config.ini), which the test of
 # Velmar.exe lays out as a program folder; scripts/test-windows passes it.

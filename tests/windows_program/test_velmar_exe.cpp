@@ -224,15 +224,20 @@ TEST(VelmarExe, WithoutTheResourceFileSaysLoadSkinFailedAndEndsWith16) {
   ASSERT_TRUE(folder.start(&child));
   HWND box = wait_window(child, L"#32770", kStartMs);
   ASSERT_NE(box, nullptr) << "no message box";
-  /* The box's text is one of its children. */
+  /* The box's text is one of its children, there once the box is set up. */
   bool said = false;
-  for (HWND part = GetWindow(box, GW_CHILD); part; part = GetWindow(part, GW_HWNDNEXT)) {
-    WCHAR text[64] = {0};
-    GetWindowTextW(part, text, 64);
-    said = said || lstrcmpW(text, L"LoadSkin failed") == 0;
+  for (int tries = 0; tries < 100 && !said; tries++) {
+    for (HWND part = GetWindow(box, GW_CHILD); part; part = GetWindow(part, GW_HWNDNEXT)) {
+      WCHAR text[64] = {0};
+      GetWindowTextW(part, text, 64);
+      said = said || lstrcmpW(text, L"LoadSkin failed") == 0;
+    }
+    if (!said) Sleep(50);
   }
   EXPECT_TRUE(said);
-  EXPECT_EQ(window_of(child.info.dwProcessId, kClass), nullptr);
+  /* The main window is still inside its creation handler, never shown. */
+  HWND window = window_of(child.info.dwProcessId, kClass);
+  EXPECT_FALSE(window && IsWindowVisible(window));
   PostMessageW(box, WM_COMMAND, IDOK, 0);
   EXPECT_EQ(child.wait_exit(kStartMs), 16u);
 }

@@ -11,6 +11,12 @@
 #                             hold no "console: " message
 #   #! events: TEXT           the event log contains TEXT
 #   #! events-match: REGEX    the event log has a line matching REGEX (grep -E)
+#   #! absent: TEXT           no line of the event log contains TEXT
+#   #! order: TEXT            the event log has a line containing TEXT after
+#                             the line found for the previous "order" check
+#                             (the first one: anywhere)
+#   #! same: FILE1 FILE2      the two files (in RUN_DIR) are equal byte for byte
+#   #! differ: FILE1 FILE2    the two files exist and differ
 #   #! png: FILE W H          FILE (in RUN_DIR) is a PNG of W x H pixels
 #   #! second: N              while the run is up, a second Velmar on the same
 #                             device exits with N and shows no window; the
@@ -87,6 +93,37 @@ while IFS= read -r regex; do
   [ -z "$regex" ] && continue
   grep -qE -- "$regex" events.log || fail "no event line matches: $regex"
 done <<<"$(directives events-match)"
+
+while IFS= read -r text; do
+  [ -z "$text" ] && continue
+  grep -qF -- "$text" events.log && fail "the event log has: $(grep -F -- "$text" events.log | head -1)"
+done <<<"$(directives absent)"
+
+# Each "order" text is looked for after the line where the previous one was found.
+after=0
+while IFS= read -r text; do
+  [ -z "$text" ] && continue
+  found=$(tail -n +$((after + 1)) events.log | grep -nF -- "$text" | head -1 | cut -d: -f1)
+  if [ -z "$found" ]; then
+    fail "the event log lacks, after line $after: $text"
+    break
+  fi
+  after=$((after + found))
+done <<<"$(directives order)"
+
+while read -r first second; do
+  [ -z "$first" ] && continue
+  cmp -s "$first" "$second" || fail "$first and $second differ"
+done <<<"$(directives same)"
+
+while read -r first second; do
+  [ -z "$first" ] && continue
+  if [ ! -f "$first" ] || [ ! -f "$second" ]; then
+    fail "no picture $first or $second"
+  elif cmp -s "$first" "$second"; then
+    fail "$first and $second are the same"
+  fi
+done <<<"$(directives differ)"
 
 # A PNG begins with its 8-byte signature and the IHDR chunk, whose first two
 # fields are the width and height, big-endian, at bytes 16 and 20.

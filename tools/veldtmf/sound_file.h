@@ -60,29 +60,34 @@ inline bool write_wav(const std::string& path, const std::vector<int16_t>& sampl
 
 /* TEXT spoken by the espeak-ng program (voice "en", or "cmn" when the text
  * has characters beyond ASCII), as call audio. The program runs apart so that
- * it shares no state with a TTS engine in this process. */
+ * it shares no state with a TTS engine in this process; the text goes in a
+ * file, so that no word of it is taken for an option. */
 inline bool speak(const std::string& text, std::vector<int16_t>* out, std::string* error) {
   bool ascii = true;
   for (unsigned char c : text) ascii = ascii && c < 0x80;
-  char path[] = "/tmp/velmar-speech-XXXXXX.wav";
-  int fd = mkstemps(path, 4);
-  if (fd < 0) {
-    if (error) *error = "cannot make a temporary file";
-    return false;
+  char wav[] = "/tmp/velmar-speech-XXXXXX.wav";
+  char txt[] = "/tmp/velmar-speech-XXXXXX.txt";
+  int wav_fd = mkstemps(wav, 4);
+  int txt_fd = mkstemps(txt, 4);
+  bool ok = wav_fd >= 0 && txt_fd >= 0 &&
+            write(txt_fd, text.data(), text.size()) == (ssize_t)text.size();
+  if (wav_fd >= 0) close(wav_fd);
+  if (txt_fd >= 0) close(txt_fd);
+  std::string why = "cannot make a temporary file";
+  if (ok) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      execlp("espeak-ng", "espeak-ng", "-v", ascii ? "en" : "cmn", "-w", wav, "-f", txt, (char*)nullptr);
+      _exit(127);
+    }
+    int status = -1;
+    if (pid > 0) waitpid(pid, &status, 0);
+    why = "espeak-ng failed";
+    ok = pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 && read_sound_file(wav, out, &why);
   }
-  close(fd);
-  pid_t pid = fork();
-  if (pid == 0) {
-    const char* voice = ascii ? "en" : "cmn";
-    execlp("espeak-ng", "espeak-ng", "-q", "-v", voice, "-w", path, "--", text.c_str(), (char*)nullptr);
-    _exit(127);
-  }
-  int status = -1;
-  if (pid > 0) waitpid(pid, &status, 0);
-  bool ok = pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-            read_sound_file(path, out, error);
-  unlink(path);
-  if (!ok && error && error->empty()) *error = "espeak-ng failed";
+  if (wav_fd >= 0) unlink(wav);
+  if (txt_fd >= 0) unlink(txt);
+  if (!ok && error) *error = why;
   return ok;
 }
 

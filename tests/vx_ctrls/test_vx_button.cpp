@@ -446,6 +446,30 @@ TEST_F(VxButtonPen, RedrawTakesThePageUnderAShapedButton) {
   vx_button_group_destroy(group);
 }
 
+TEST_F(VxButtonPen, ShapeTestsThePixelOnlyForStyleOne) {
+  Dib c(60, 30, c_normal);
+  Dib s(90, 30, [](int x, int y) { return x < 60 ? s_normal : (x % 30) + y >= 10 ? 0xFFFFFF : 0; });
+  const struct {
+    int style;
+    int corner_hit, inside_hit;  /* ids hit at the transparent corner and in the shape */
+  } cases[] = {
+      {VX_BUTTON_SHAPED, C, S},
+      {VX_BUTTON_SHAPED_RECT, S, S},
+      {VX_BUTTON_TWO_FRAMES, S, S},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.style);
+    ButtonGroup* group = vx_button_group_create(window, VX_BUTTON_GROUP_PUSH);
+    ASSERT_NE(group, nullptr);
+    ASSERT_EQ(vx_button_add(group, S, 100, 10, 30, 30, s.bitmap, k.style), 0);
+    ASSERT_EQ(vx_button_add(group, C, 100, 10, 30, 30, c.bitmap, VX_BUTTON_TWO_FRAMES), 0);
+    vx_button_prepare_mask(vx_button_find(group, S), nullptr);
+    EXPECT_EQ(vx_button_lbutton_down(group, 101, 11), k.corner_hit);
+    EXPECT_EQ(vx_button_lbutton_down(group, 125, 35), k.inside_hit);
+    vx_button_group_destroy(group);
+  }
+}
+
 TEST(VxButtonPenNull, NullGroupAnswersMinusOne) {
   EXPECT_EQ(vx_button_lbutton_down(nullptr, 0, 0), -1);
   EXPECT_EQ(vx_button_mouse_move(nullptr, 0, 0), -1);

@@ -73,8 +73,8 @@ class ShellDevice {
     program_.assign(module, n);
     program_.resize(program_.rfind(TEXT('\\')) + 1);
 #endif
-    CreateDirectoryW(TEXT("\\temp"), NULL);
-    CreateDirectoryW(TEXT("sdmmc"), NULL);
+    make_folder(TEXT("\\temp"));
+    make_folder(TEXT("sdmmc"));
     return true;
   }
 
@@ -82,6 +82,8 @@ class ShellDevice {
   void close() {
     for (auto it = written_.rbegin(); it != written_.rend(); ++it) DeleteFileW(it->c_str());
     written_.clear();
+    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) RemoveDirectoryW(it->c_str());
+    folders_.clear();
 #ifndef _WIN32
     plat::set_speed(1);
     root_.close();
@@ -95,7 +97,7 @@ class ShellDevice {
   bool write(const wstring& name, const std::string& bytes) {
     wstring path = where(name);
     size_t slash = path.rfind(TEXT('\\'));
-    if (slash != wstring::npos && slash > 0) CreateDirectoryW(path.substr(0, slash).c_str(), NULL);
+    if (slash != wstring::npos && slash > 0) make_folder(path.substr(0, slash));
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE) return false;
@@ -113,8 +115,14 @@ class ShellDevice {
     return program_ + name;
   }
 
+  /* Folders made here are removed again (when empty) on close. */
+  void make_folder(const wstring& path) {
+    if (CreateDirectoryW(path.c_str(), NULL)) folders_.push_back(path);
+  }
+
   wstring program_;
   std::vector<wstring> written_;
+  std::vector<wstring> folders_;
 #ifndef _WIN32
   test_support::TempFolder root_;
 #endif

@@ -75,7 +75,10 @@ LONG set_binary(HKEY key, const WCHAR* name, const char* line, int at, int end) 
 }
 
 LONG set_string(HKEY key, const WCHAR* name, const char* line, int at, int end) {
-  WCHAR data[kStringChars];
+  /* The unit after the text is always zero, so the platform sees the same
+   * memory whatever came before: Windows CE stores the bytes given, desktop
+   * Windows counts such a zero as the terminator the size left out. */
+  WCHAR data[kStringChars + 1] = {0};
   int count = 0;
   while (at < end && line[at] != '"') {
     if (line[at] == '\\') {

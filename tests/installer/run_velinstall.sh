@@ -32,6 +32,8 @@ has first.log '"ev":"start","program":"velinstall"'
 has first.log '"ev":"messagebox","text":"Could not open file","title":"Tips"'
 has first.log '"ev":"messagebox","text":"Installation failed!","title":"velinstall"'
 has first.log '"ev":"exit","code":0'
+# The platform's last error for the empty package path, on the debug output.
+has first.err 'Could not open file (error 3)'
 
 # 2. The package made by velpack.
 mkdir -p source/data/empty

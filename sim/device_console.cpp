@@ -52,7 +52,26 @@ bool to_shell(UINT message, WPARAM wparam, LPARAM lparam, std::string* error) {
   return true;
 }
 
+/* sd write NAME TEXT: the card holds the file \sdmmc\NAME with TEXT in the
+ * ANSI code page, without a line end (as a PC would leave it there). */
+bool write_sd_file(const std::string& args, std::string* error) {
+  std::vector<std::string> words = words_of(args);
+  if (words.size() < 2) return false;
+  std::string name = words[1];
+  if (name.find("..") != std::string::npos) {
+    *error = "sd write: bad file name " + name;
+    return false;
+  }
+  std::u16string path = u"\\sdmmc\\" + plat::utf8_to_utf16(name);
+  if (!write_device_file(path.c_str(), ansi_of(after_words(args, 2)))) {
+    *error = "sd write: cannot write " + name;
+    return false;
+  }
+  return true;
+}
+
 bool run_sd(const std::string& args, std::string* error) {
+  if (args.compare(0, 6, "write ") == 0) return write_sd_file(args, error);
   WPARAM change;
   if (args == "insert")
     change = DBT_DEVICEARRIVAL;
@@ -231,7 +250,7 @@ bool run_expect_file(const std::string& args, std::string* error) {
 }  // namespace
 
 void device_console_attach() {
-  register_device_command({"sd", "sd insert|remove", run_sd});
+  register_device_command({"sd", "sd insert|remove|write NAME TEXT", run_sd});
   register_device_command({"camera", "camera show|hide", run_camera});
   register_device_command({"copydata", "copydata WPARAM", run_copydata});
   register_device_command({"hangup-home", "hangup-home", run_hangup_home});

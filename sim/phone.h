@@ -1,7 +1,7 @@
 /* Stand-ins of the device programs and drivers around the phone, the camera
  * and the SD card, and the console commands that drive them:
  *   phone start|stop|info TEXT|info -|incoming NUMBER|active|ended
- *   sd insert|remove, camera show|hide, copydata N, hangup-home,
+ *   sd insert|remove|write NAME TEXT, camera show|hide, copydata N, hangup-home,
  *   foreground TITLE, registry KEY VALUE TYPE [DATA], expect-file PATH [TEXT]
  * Stand-in programs (registered with plat::register_program):
  *   \residentflash2\Bluetooth.exe  window "kvybluetooth"; records the shell's

@@ -68,6 +68,12 @@ class Velpack : public ::testing::Test {
 TEST_F(Velpack, UsageAndErrorsHaveTheirExitStatus) {
   make_source();
   std::string src = source_.string(), pkg = root_.host("out.pkg").string();
+  fs::path linked = root_.host("linked"), deep = root_.host("deep");
+  fs::create_directories(linked);
+  fs::create_symlink(source_ / "a.txt", linked / "link.txt");
+  /* Two names of 200 characters make a folder field of 401. */
+  fs::create_directories(deep / std::string(200, 'a') / std::string(200, 'b'));
+  std::ofstream(deep / std::string(200, 'a') / std::string(200, 'b') / "f.txt") << "f";
   struct Case {
     std::string args;
     int status;
@@ -83,6 +89,8 @@ TEST_F(Velpack, UsageAndErrorsHaveTheirExitStatus) {
       {"build " + src + "/missing -o " + pkg, 1, "not a folder"},
       {"build " + src + " -o " + src + "/inner.pkg", 1, "cannot be inside the folder"},
       {"list " + root_.host("missing.pkg").string(), 1, "cannot read"},
+      {"build " + linked.string() + " -o " + pkg, 1, "only folders and regular files"},
+      {"build " + deep.string() + " -o " + pkg, 1, "the folder is longer than 259"},
   };
   for (const Case& c : cases) {
     ToolRun run = velpack(c.args);
@@ -90,6 +98,9 @@ TEST_F(Velpack, UsageAndErrorsHaveTheirExitStatus) {
     EXPECT_NE(run.out.find(c.text), std::string::npos) << c.args << "\n" << run.out;
   }
   EXPECT_FALSE(fs::exists(source_ / "inner.pkg"));
+  /* A failed build leaves no package behind. */
+  EXPECT_FALSE(fs::exists(pkg));
+  EXPECT_FALSE(fs::exists(pkg + ".velpack-tmp"));
 }
 
 TEST_F(Velpack, BuiltPackageInstallsTheSameTreeWithItsTimes) {

@@ -109,11 +109,21 @@ class NaviWindow {
   std::vector<Received> received_;
 };
 
+/* Whether window is (or soon becomes) the foreground window: under Wine the
+ * change reaches a window of another thread through that thread's queue. */
+bool becomes_foreground(HWND window) {
+  for (int i = 0; i < 200; ++i) {
+    if (GetForegroundWindow() == window) return true;
+    Sleep(10);
+  }
+  return false;
+}
+
 /* Puts another window in front, so that raising the navigation window shows. */
 void front_other(NaviWindow& other) {
   ASSERT_TRUE(other.window());
   SetForegroundWindow(other.window());
-  ASSERT_EQ(GetForegroundWindow(), other.window());
+  ASSERT_TRUE(becomes_foreground(other.window()));
 }
 
 /* The UTF-16 text at the start of a received block. */
@@ -202,7 +212,7 @@ TEST_F(HandoffTest, RunningProgramGetsTheRecordByMessageAndNoFile) {
   size_t text_bytes = wide(kRecordText).size() * 2;
   for (size_t i = text_bytes; i < got[0].data.size(); ++i) ASSERT_EQ(got[0].data[i], 0) << i;
   EXPECT_FALSE(device.exists("sdmmc/Navi/zrnc.dest"));
-  EXPECT_EQ(GetForegroundWindow(), navi.window());
+  EXPECT_TRUE(becomes_foreground(navi.window()));
 }
 
 TEST_F(HandoffTest, WindowTitlesAreTriedInOrder) {
@@ -228,7 +238,7 @@ TEST_F(HandoffTest, WithoutRecordTheRunningProgramIsOnlyRaised) {
   front_other(other);
   EXPECT_EQ(nav_launch(NULL), 0);
   EXPECT_TRUE(navi.received().empty());
-  EXPECT_EQ(GetForegroundWindow(), navi.window());
+  EXPECT_TRUE(becomes_foreground(navi.window()));
 }
 
 TEST_F(HandoffTest, NotRunningTheFileGoesBesideTheFirstExistingProgram) {
@@ -395,12 +405,7 @@ TEST_F(HandoffTest, StartThreadRunsTheLaunchWithoutRecord) {
   NaviWindow other(TEXT("Other"));
   front_other(other);
   ASSERT_EQ(nav_start_async(), 0);
-  bool front = false;
-  for (int i = 0; i < 500 && !front; ++i) {
-    Sleep(10);
-    front = GetForegroundWindow() == navi.window();
-  }
-  EXPECT_TRUE(front);
+  EXPECT_TRUE(becomes_foreground(navi.window()));
   EXPECT_TRUE(navi.received().empty());
 }
 

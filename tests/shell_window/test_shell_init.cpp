@@ -162,6 +162,29 @@ TEST_F(ShellInit, CreateAndDestroyLeaveNothingBehind) {
   }
 }
 
+/* The desktop's corner gesture posts WM_DESTROY without destroying the
+ * window: the shutdown runs then, and again harmlessly when the window itself
+ * is destroyed later. */
+TEST_F(ShellInit, PostedDestroyThenTheWindowsOwnEnd) {
+  ASSERT_TRUE(device_.write(TEXT("Velmar.res"), shell_test::empty_skin()));
+  const int blocks = shell_test::live_blocks();
+  HWND window = create_main_window(GetModuleHandleW(nullptr));
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(PostMessageW(window, WM_DESTROY, 0, 0));
+  EXPECT_EQ(pump(), 0);
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_EQ(page_manager, nullptr);
+  EXPECT_EQ(shell_skin, nullptr);
+  EXPECT_EQ(shell_test::live_blocks(), blocks);
+  /* Messages that reach the window afterwards find no page manager. */
+  EXPECT_EQ(SendMessageW(window, WM_LBUTTONDOWN, 0, MAKELPARAM(5, 5)), 0);
+  EXPECT_EQ(SendMessageW(window, WM_BT_CALL_ENDED, 0, 0), 0);
+  EXPECT_EQ(SendMessageW(window, WM_ERASEBKGND, 0, 0), 0);
+  ASSERT_TRUE(DestroyWindow(window));
+  EXPECT_EQ(pump(), 0);
+  EXPECT_EQ(shell_test::live_blocks(), blocks);
+}
+
 TEST_F(ShellInit, StartupThreadFollowsTheRegistryFlags) {
   const int missing = -1;
   const struct {

@@ -194,8 +194,8 @@ TEST(DtmfMessages, CheckDigits) {
     const char* digits;
   } cases[] = {{"03#123", "67"}, {"02#0113456700225432", "55"}, {"", "77"}, {"#", "54"}, {"ABCD*", "51"}};
   for (const Case& c : cases) {
-    std::u16string t;
-    for (const char* p = c.text; *p; p++) t += (char16_t)*p;
+    std::basic_string<WCHAR> t;
+    for (const char* p = c.text; *p; p++) t += (WCHAR)*p;
     WCHAR out[2];
     dtmf_check_digits(t.c_str(), (int)t.size(), out);
     EXPECT_EQ(std::string({(char)out[0], (char)out[1]}), c.digits) << c.text;

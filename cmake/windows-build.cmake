@@ -40,6 +40,7 @@ set(VELMAR_HOST_ONLY_TESTS
   test_gps_port test_gps_wiring test_serial # serial ports on host pseudo-terminals
   test_bt_bridge_start    # a stand-in Bluetooth program started by CreateProcessW
   test_side_programs_host # stand-in programs and camera drivers of the host
+  test_phone_standin      # the simulator's phone, camera drivers and console commands
   test_tts       # the TTS stand-in's speech through espeak-ng
   test_velpack   # the host tool velpack
   test_dtmf_peer test_dtmf_talkoff test_veldtmf # spandsp, espeak-ng, libsndfile and the host tool veldtmf

@@ -123,7 +123,7 @@ class PagesTest : public ::testing::Test {
     screen_width = GetSystemMetrics(SM_CXSCREEN);
     screen_height = GetSystemMetrics(SM_CYSCREEN);
 
-    const std::string res = std::string(VELMAR_BINARY_DIR) + "/skins/default/Velmar.res";
+    const std::string res = VELMAR_SKIN_FILE;
     WString res_path;
     for (char c : res) res_path += (WCHAR)(c == '/' ? '\\' : c);
 #ifndef _WIN32
@@ -133,7 +133,9 @@ class PagesTest : public ::testing::Test {
     res_path = TEXT("\\residentflash2\\Velmar\\Velmar.res");
 #endif
     shell_skin = vx_skin_load(res_path.c_str(), 1, 1);
+#ifndef _WIN32
     ASSERT_NE(shell_skin, nullptr) << res;
+#endif
 
     WNDCLASSW main_class = {};
     main_class.lpfnWndProc = main_procedure;
@@ -165,6 +167,8 @@ class PagesTest : public ::testing::Test {
   }
 
   void SetUp() override {
+    /* The Windows build reads the host build's skin, which may not be there. */
+    if (!shell_skin) GTEST_SKIP() << "no built skin at " << VELMAR_SKIN_FILE;
     memset(&call_info, 0, sizeof call_info);
     memset(&nav_stack, 0, sizeof nav_stack);
     bt_info_present = fm_enabled = bt_started_by_shell = 0;
@@ -186,6 +190,7 @@ class PagesTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    if (!shell_skin) return;
     vx_page_destroy(page_manager);
     page_manager = NULL;
     hide_phone();

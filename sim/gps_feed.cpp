@@ -30,6 +30,9 @@ std::mutex feed_lock;
 int master_fd = -1;
 int slave_fd = -1; /* held open so that the terminal keeps its raw settings */
 bool real_receiver = false;
+/* The folder of the console script: a relative FILE not found in the
+ * current folder is looked up there. */
+std::string script_dir;
 
 bool write_all(const char* data, size_t size, std::string* error) {
   size_t done = 0;
@@ -95,6 +98,7 @@ bool run_gps(const std::string& args, std::string* error) {
     return false;
   }
   std::ifstream in(args, std::ios::binary);
+  if (!in && args[0] != '/' && !script_dir.empty()) in.open(script_dir + "/" + args, std::ios::binary);
   if (!in) {
     *error = "gps: cannot read " + args;
     return false;
@@ -142,6 +146,10 @@ std::string nmea_complete(const std::string& sentence) {
 void gps_attach(const plat::HostOptions& options) {
   register_device_command({"gps", "gps FILE", run_gps});
   register_device_command({"nmea", "nmea SENTENCE", run_nmea});
+  if (!options.script.empty() && options.script != "-") {
+    size_t slash = options.script.rfind('/');
+    script_dir = slash == std::string::npos ? "." : options.script.substr(0, slash);
+  }
   if (!options.gps_tty.empty()) {
     real_receiver = true;
     plat::serial_attach(u"COM13:", options.gps_tty);

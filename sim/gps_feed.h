@@ -10,7 +10,8 @@ namespace sim {
 
 /* Serves COM13: from options.gps_tty when set (a real receiver, for example
  * a USB one), else from a new pseudo-terminal; registers the console
- * commands `gps FILE` and `nmea SENTENCE`, which feed the pseudo-terminal. */
+ * commands `gps FILE` and `nmea SENTENCE`, which feed the pseudo-terminal.
+ * A relative FILE not found in the current folder is read from the script's. */
 void gps_attach(const plat::HostOptions& options);
 
 /* One sentence as the `nmea` command sends it: a '$' in front, "*hh" (the

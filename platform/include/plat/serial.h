@@ -143,8 +143,10 @@ BOOL WINAPI SetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts);
 
 /* WaitCommEvent blocks (without an OVERLAPPED) until an event of the mask
  * happens and reports it in *mask; SetCommMask from another thread ends a
- * pending wait, which then reports 0 and succeeds. The host reports
- * EV_RXCHAR only (a terminal gives no modem-line events). */
+ * pending wait, which then reports 0 and succeeds. A mask of 0 fails with
+ * ERROR_INVALID_PARAMETER. Host differences: only EV_RXCHAR is reported (a
+ * terminal gives no modem-line events), and it is reported while bytes are
+ * queued, where Windows reports a byte that arrived since the last wait. */
 BOOL WINAPI SetCommMask(HANDLE port, DWORD mask);
 BOOL WINAPI GetCommMask(HANDLE port, LPDWORD mask);
 BOOL WINAPI WaitCommEvent(HANDLE port, LPDWORD mask, LPOVERLAPPED overlapped);

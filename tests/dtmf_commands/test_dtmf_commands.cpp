@@ -203,6 +203,30 @@ TEST_F(DtmfCommandTest, ThreadEntriesRunTheCommand) {
   EXPECT_EQ(dtmf_start_command(NULL), -1);
 }
 
+TEST_F(DtmfCommandTest, CommandsArrivingTogetherAllReachTheFile) {
+  /* Handler threads of quick messages run at the same time; no value may be
+   * lost to another's rewrite. */
+  for (int round = 0; round < 10; ++round) {
+    SCOPED_TRACE(round);
+    device.write_config(kConfig);
+    std::string suffix = std::to_string(round);
+    const std::string messages[] = {"03#1" + suffix, "04#2" + suffix, "05#3" + suffix};
+    HANDLE threads[3];
+    WString texts[3];
+    for (int i = 0; i < 3; ++i) {
+      texts[i] = wide(messages[i]);
+      threads[i] = CreateThread(NULL, 0, dtmf_command_thread, (LPVOID)texts[i].c_str(), 0, NULL);
+      ASSERT_TRUE(threads[i]);
+    }
+    EXPECT_EQ(WaitForMultipleObjects(3, threads, TRUE, 10000), WAIT_OBJECT_0);
+    for (HANDLE t : threads) CloseHandle(t);
+    EXPECT_EQ(value(TEXT("CENTER_NUMBER")), "1" + suffix);
+    EXPECT_EQ(value(TEXT("RECALL_NUMBER")), "2" + suffix);
+    EXPECT_EQ(value(TEXT("GZDTMF_NUMBER")), "3" + suffix);
+    EXPECT_EQ(value(TEXT("ID")), "123456");
+  }
+}
+
 TEST_F(DtmfCommandTest, DestinationGoesToTheNavigationProgram) {
   device.write("sdmmc/Navi/Navi.exe", "marker");
   device.write_config("[CONFIG]\r\nNAVI1=" + utf8(device.device("sdmmc/Navi/Navi.exe").c_str()) +

@@ -120,6 +120,8 @@ TEST(GpsParse, SpeedInKnotsBecomesAdjustedKilometresPerHour) {
       {"6000", 0},           /* 10000 and more: 0 */
       {"-3", 0},             /* negative: 0 */
       {"", 0},               /* empty: 0 */
+      {"1e300", 0},          /* beyond the float range: 0 */
+      {"nan", 0},
   };
   for (const Case& c : cases) {
     Record data = fresh_record();

@@ -1,5 +1,7 @@
 #include "vx_gps_parse.h"
 
+#include <float.h>
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -43,6 +45,14 @@ double field_value(const Sentence& s, const char* field) {
 }
 
 bool is_empty(const char* field) { return *field == ','; }
+
+/* A double as a float; values beyond the float range become infinities
+ * (a plain conversion of them is undefined). */
+float to_float(double value) {
+  if (value > FLT_MAX) return INFINITY;
+  if (value < -FLT_MAX) return -INFINITY;
+  return (float)value;
+}
 
 /* Degrees (`degree_digits` characters) and the minutes' six digits around
  * the decimal point, in millionths of a degree, truncated toward zero. */
@@ -94,7 +104,7 @@ int parse_rmc(VxGpsData* data, const Sentence& s) {
   data->updated = 1;
   if (data->parse_position) take_position(data, s, f[3], f[4], f[5], f[6]);
   if (data->parse_motion) {
-    float speed = (float)(field_value(s, f[7]) * 1.852);
+    float speed = to_float(field_value(s, f[7]) * 1.852);
     if (speed > 10 && speed < 90)
       speed += 4;
     else if (speed > 90)
@@ -102,7 +112,7 @@ int parse_rmc(VxGpsData* data, const Sentence& s) {
     /* NaN too ("nan" is a number to the conversion) */
     if (!(speed >= 0 && speed < 10000)) speed = 0;
     data->speed = speed;
-    float course = (float)field_value(s, f[8]);
+    float course = to_float(field_value(s, f[8]));
     if (course > 360 || course != course) course = 0;
     data->course = course;
   }
@@ -126,7 +136,7 @@ int parse_gga(VxGpsData* data, const Sentence& s) {
     /* in the same unit as RMC (millionths of a degree) */
     if (data->parse_position) take_position(data, s, f[2], f[3], f[4], f[5]);
   }
-  if (data->parse_motion) data->altitude = (float)field_value(s, f[9]);
+  if (data->parse_motion) data->altitude = to_float(field_value(s, f[9]));
   if (*f[6] == '0') {
     data->status = 'V';
     return 0;

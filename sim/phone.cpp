@@ -1,7 +1,6 @@
 /* The Bluetooth phone program's stand-in and the `phone` command. */
 #include <windows.h>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -23,7 +22,6 @@ const WCHAR BT_INFO_FILE[] = u"\\temp\\BluetoothInfo.txt";
 const WCHAR BT_CLIENT_KEY[] = u"Software\\Kelvory\\Bluetooth";
 const WCHAR BT_CLIENT_VALUE[] = u"ClientNo";
 
-std::atomic<bool> phone_running{false};
 
 const char* bt_message_name(UINT message) {
   switch (message) {
@@ -60,9 +58,7 @@ bool phone_message(HWND, UINT message, WPARAM wparam, LPARAM, LRESULT* result) {
 /* The program: one instance; a second start ends at once. */
 DWORD phone_run(bool visible) {
   if (FindWindowW(nullptr, BT_WINDOW_TITLE)) return 0;
-  phone_running = true;
   run_standin_window(u"KvyBluetooth", BT_WINDOW_TITLE, visible, phone_message);
-  phone_running = false;
   return 0;
 }
 

@@ -55,6 +55,7 @@ set(VELMAR_WINE_SHARED_TESTS
   test_vx_button # draws on a window of the shared screen
   test_nav_handoff test_dtmf_commands # config.ini beside the test programs
   test_main_window test_shell_messages test_shell_init # windows "APS", registry, Velmar.res beside the tests
+  test_pages test_call_pages test_number_pages # the phone window "kvybluetooth", ClientNo, config.ini beside the tests
   test_reg_import test_package test_installer) # the registry's test keys
 
 # The host build's device template (Velmar.res, config.ini), which the test of

@@ -22,6 +22,7 @@ namespace {
 
 typedef std::basic_string<WCHAR> WString;
 
+#ifndef _WIN32
 /* A RIFF WAVE file of 16-bit mono PCM at 8000 samples per second holding
  * `milliseconds` of silence, with an extra chunk before the format. */
 std::vector<unsigned char> wave_file(int milliseconds) {
@@ -55,6 +56,7 @@ std::vector<unsigned char> wave_file(int milliseconds) {
   out.insert(out.end(), data_bytes, 0);
   return out;
 }
+#endif
 
 class Sound : public ::testing::Test {
  protected:

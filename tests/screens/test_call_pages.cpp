@@ -19,6 +19,27 @@ class CallPages : public PagesTest {
   static std::vector<PhoneMessage> take_phone() { return std::move(phone_messages()); }
 };
 
+TEST(CallDetail, EscapesExpandInPlaceFromLeftToRight) {
+  struct Case {
+    const WCHAR* text;
+    const WCHAR* expanded;
+  } cases[] = {
+      {TEXT("a\\nb\\rc"), TEXT("a\nb\rc")},
+      {TEXT("\\n\\n"), TEXT("\n\n")},
+      {TEXT("\\\\n"), TEXT("\\\n")},  /* the first backslash is kept, the second pair expands */
+      {TEXT("\\t\\"), TEXT("\\t\\")},  /* other letters and a last backslash stay */
+      {TEXT("nr\\"), TEXT("nr\\")},
+      {TEXT(""), TEXT("")},
+  };
+  for (const Case& c : cases) {
+    WCHAR buffer[32];
+    lstrcpyW(buffer, c.text);
+    expand_escapes(buffer);
+    EXPECT_EQ(WString(buffer), WString(c.expanded));
+  }
+  expand_escapes(NULL);
+}
+
 TEST_F(CallPages, DialingReadsTheCalledPartyOfItsModeAndDials) {
   struct Case {
     int mode;

@@ -236,6 +236,13 @@ TEST_F(DtmfCommandTest, DestinationGoesToTheNavigationProgram) {
   EXPECT_DOUBLE_EQ(destination_record.first, 113.4567);
   EXPECT_DOUBLE_EQ(destination_record.second, 22.5432);
   EXPECT_EQ(device.read("sdmmc/Navi/zrnc.dest"), "(TNC,2,0,22.543200,113.456700," + gbk_name() + ")");
+
+  /* A second number of 240 digits has no record text that fits its buffer:
+   * no file is written rather than an overlong one. */
+  std::filesystem::remove(device.host("sdmmc/Navi/zrnc.dest"));
+  EXPECT_EQ(dtmf_run_command(wide("02#011345670" + std::string(240, '9')).c_str()), 0);
+  EXPECT_GT(destination_record.second, 1e235);
+  EXPECT_FALSE(device.exists("sdmmc/Navi/zrnc.dest"));
 }
 
 /* Pages standing in for the shell's, so that the page manager has ids to

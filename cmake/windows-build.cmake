@@ -44,6 +44,7 @@ set(VELMAR_HOST_ONLY_TESTS
   test_tts       # the TTS stand-in's speech through espeak-ng
   test_velpack   # the host tool velpack
   test_dtmf_peer test_dtmf_talkoff test_veldtmf # spandsp, espeak-ng, libsndfile and the host tool veldtmf
+  test_call_audio # the simulated device's call audio commands
 )
 
 # Tests that share the prefix's named objects, windows titled "APS" or the

@@ -1,5 +1,7 @@
 #include "call_audio.h"
 
+#include <unistd.h>
+
 #include <sstream>
 #include <string>
 #include <vector>
@@ -10,6 +12,9 @@
 
 namespace sim {
 namespace {
+
+/* The script's folder: a relative sound file not in the current folder is read there. */
+std::string script_dir;
 
 /* Plays the samples on the call line and waits until the device has them. */
 void deliver(const std::vector<int16_t>& samples, const char* source) {
@@ -23,8 +28,10 @@ bool run_audio(const std::string& args, std::string* error) {
     *error = "audio needs a sound file";
     return false;
   }
+  std::string path = args;
+  if (access(path.c_str(), F_OK) != 0 && path[0] != '/' && !script_dir.empty()) path = script_dir + "/" + path;
   std::vector<int16_t> samples;
-  if (!dtmf_audio::read_sound_file(args, &samples, error)) return false;
+  if (!dtmf_audio::read_sound_file(path, &samples, error)) return false;
   deliver(samples, "file");
   return true;
 }
@@ -85,7 +92,11 @@ bool run_speech(const std::string& args, std::string* error) {
 
 }  // namespace
 
-void call_audio_attach(const plat::HostOptions&) {
+void call_audio_attach(const plat::HostOptions& options) {
+  if (!options.script.empty() && options.script != "-") {
+    size_t slash = options.script.rfind('/');
+    script_dir = slash == std::string::npos ? "." : options.script.substr(0, slash);
+  }
   register_device_command({"audio", "audio FILE", run_audio});
   register_device_command({"dtmf", "dtmf MESSAGE [level=DBFS] [tone=MS] [gap=MS] [snr=DB]", run_dtmf});
   register_device_command({"speech", "speech TEXT", run_speech});

@@ -73,10 +73,20 @@ bool wait_delivered(std::string* error) {
   }
 }
 
-/* Writes one piece and lets its transmission time pass. */
-bool send_paced(const std::string& bytes, std::string* error) {
+/* The pace of one command: the bytes sent since it began. */
+struct Pace {
+  uint64_t start = plat::device_ms();
+  uint64_t bytes = 0;
+};
+
+/* Writes one piece and lets the transmission time of everything sent so far
+ * pass. */
+bool send_paced(Pace* pace, const std::string& bytes, std::string* error) {
   if (!write_all(bytes.data(), bytes.size(), error)) return false;
-  plat::sleep_device_ms((uint64_t)bytes.size() * 1000 / kBytesPerSecond);
+  pace->bytes += bytes.size();
+  uint64_t due = pace->start + (pace->bytes * 1000 + kBytesPerSecond - 1) / kBytesPerSecond;
+  uint64_t now = plat::device_ms();
+  if (due > now) plat::sleep_device_ms(due - now);
   return true;
 }
 
@@ -106,12 +116,13 @@ bool run_gps(const std::string& args, std::string* error) {
   std::lock_guard<std::mutex> hold(feed_lock);
   if (!ready(error)) return false;
   std::string line;
+  Pace pace;
   /* lines with their own endings, exactly as captured */
   while (std::getline(in, line)) {
     if (!in.eof()) line += '\n';
     if (!line.empty() && line[0] == '#') continue;
     if (line.empty()) continue;
-    if (!send_paced(line, error)) return false;
+    if (!send_paced(&pace, line, error)) return false;
   }
   return wait_delivered(error);
 }
@@ -123,7 +134,8 @@ bool run_nmea(const std::string& args, std::string* error) {
   }
   std::lock_guard<std::mutex> hold(feed_lock);
   if (!ready(error)) return false;
-  if (!send_paced(nmea_complete(args), error)) return false;
+  Pace pace;
+  if (!send_paced(&pace, nmea_complete(args), error)) return false;
   return wait_delivered(error);
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "vx_alloc.h"
 #include "vx_gps_parse.h"
 
 namespace {
@@ -282,6 +283,20 @@ TEST(GpsParse, TalkerIsIgnored) {
     EXPECT_EQ(1, parse(data.get(), s)) << talker;
     EXPECT_EQ(48117300, data->latitude) << talker;
   }
+}
+
+/* The record's block is tracked under the module's own source name and line. */
+TEST(GpsParse, RecordIsATrackedBlock) {
+  Record data = fresh_record();
+  const VxMemRecord* found = nullptr;
+  const PtrArray* records = vx_mem_records();
+  for (int i = 0; records && i < ptr_array_count(records); i++) {
+    const VxMemRecord* r = (const VxMemRecord*)ptr_array_get(records, i);
+    if (r && r->address == data.get()) found = r;
+  }
+  ASSERT_TRUE(found);
+  EXPECT_STREQ("..\\src\\vx_gps\\vx_gps_parse", found->file);
+  EXPECT_EQ(37, found->line);
 }
 
 TEST(GpsParse, RecordLifecycle) {

@@ -68,7 +68,12 @@ class GpsPort : public ::testing::Test {
       return eventually([] { return !sentences().empty(); }, 50);
     }));
     pty.drained();
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    /* every SYNC sent has come through once the count stays */
+    ASSERT_TRUE(eventually([] {
+      size_t n = sentences().size();
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      return sentences().size() == n;
+    }));
     forget();
   }
 };

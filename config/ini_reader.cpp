@@ -98,17 +98,83 @@ int ini_read_int(const WCHAR* section, const WCHAR* key, int default_value, cons
   return decimal(text);
 }
 
+namespace {
+
+/* The text-mode line reading of ini_lookup_value. 8-bit text is read as the C
+ * library's text mode decodes it. A file that begins with the UTF-16LE mark
+ * FF FE is read as UTF-16, with "\r\n" becoming "\n", as the device's library
+ * reads it in text mode (a desktop library would take its bytes for 8-bit
+ * text, and no key would ever match). */
+struct LookupStream {
+  FILE* file;
+  bool utf16;
+  int pending;  /* a unit read ahead after a lone "\r", or -1 */
+};
+
+bool lookup_open(const WCHAR* path, LookupStream* s) {
+  s->pending = -1;
+  s->utf16 = false;
+  s->file = _wfopen(path, TEXT("rb"));
+  if (!s->file) return false;
+  unsigned char mark[2];
+  if (fread(mark, 1, 2, s->file) == 2 && mark[0] == 0xFF && mark[1] == 0xFE) {
+    s->utf16 = true;
+    return true;
+  }
+  fclose(s->file);
+  s->file = _wfopen(path, TEXT("r"));
+  return s->file != NULL;
+}
+
+/* The next UTF-16 unit of the file, or -1 at its end. */
+int lookup_unit(LookupStream* s) {
+  if (s->pending >= 0) {
+    int unit = s->pending;
+    s->pending = -1;
+    return unit;
+  }
+  unsigned char bytes[2];
+  if (fread(bytes, 1, 2, s->file) != 2) return -1;
+  return bytes[0] | (bytes[1] << 8);
+}
+
+/* As fgetws: at most size-1 characters, up to and with the line feed; null
+ * at the end of the file. */
+WCHAR* lookup_line(LookupStream* s, WCHAR* line, int size) {
+  if (!s->utf16) return fgetws(line, size, s->file);
+  int n = 0;
+  while (n < size - 1) {
+    int unit = lookup_unit(s);
+    if (unit < 0) break;
+    if (unit == '\r') {
+      int next = lookup_unit(s);
+      if (next == '\n')
+        unit = '\n';
+      else
+        s->pending = next;
+    }
+    line[n++] = (WCHAR)unit;
+    if (unit == '\n') break;
+  }
+  if (n == 0) return NULL;
+  line[n] = 0;
+  return line;
+}
+
+}  // namespace
+
 int ini_lookup_value(const WCHAR* path, const WCHAR* section, const WCHAR* key, void* out,
                      int count, int type) {
   if (!path || !section || !key || !out || count <= 0) return INI_LOOKUP_BAD_ARGUMENT;
-  FILE* f = _wfopen(path, TEXT("r"));
-  if (!f) return INI_LOOKUP_NO_FILE;
+  LookupStream stream;
+  if (!lookup_open(path, &stream)) return INI_LOOKUP_NO_FILE;
+  FILE* f = stream.file;
 
   WCHAR line[kLookupLine];
   size_t section_length = wcslen(section);
   size_t key_length = wcslen(key);
   for (;;) {
-    if (!fgetws(line, kLookupLine, f)) {
+    if (!lookup_line(&stream, line, kLookupLine)) {
       fclose(f);
       return INI_LOOKUP_NO_SECTION;
     }
@@ -118,7 +184,7 @@ int ini_lookup_value(const WCHAR* path, const WCHAR* section, const WCHAR* key, 
       break;
   }
   for (;;) {
-    if (!fgetws(line, kLookupLine, f) || line[0] == '[') {
+    if (!lookup_line(&stream, line, kLookupLine) || line[0] == '[') {
       fclose(f);
       return INI_LOOKUP_NO_KEY;
     }

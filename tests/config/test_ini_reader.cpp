@@ -250,6 +250,8 @@ TEST(IniLookupValue, StringsAndCodes) {
       {"path without its line end", "[CONFIG]\r\nNAVI1=\\sdmmc\\Navi\\Navi.exe\r\nNAVI2=x\r\n", "NAVI1", 0,
        "\\sdmmc\\Navi\\Navi.exe"},
       {"last line without line end", "[CONFIG]\r\nALARM=\\a.exe", "ALARM", 0, "\\a.exe"},
+      {"Chinese path", "[CONFIG]\r\nALARM=\\地图\\闹钟.exe\r\n", "ALARM", 0, "\\地图\\闹钟.exe"},
+      {"lone carriage return kept", "[CONFIG]\r\nALARM=a\rb\r\n", "ALARM", 0, "a\rb"},
       {"nothing trimmed after =", "[CONFIG]\r\nNAVI1= x \r\n", "NAVI1", 0, " x "},
       {"empty string value", "[CONFIG]\r\nNAVI1=\r\n", "NAVI1", 0, ""},
       {"text after the header's bracket", "[CONFIG] x\r\nNAVI1=p\r\n", "NAVI1", 0, "p"},
@@ -265,15 +267,18 @@ TEST(IniLookupValue, StringsAndCodes) {
       {"indented header", " [CONFIG]\r\nNAVI1=p\r\n", "NAVI1", -20, ""},
       {"empty file", "", "NAVI1", -20, ""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    root.write("config.ini", c.text);
-    fixture::WString key = fixture::wide(c.key);
-    WCHAR out[260];
-    out[0] = 0;
-    EXPECT_EQ(c.code, ini_lookup_value(path.c_str(), TEXT("CONFIG"), key.c_str(), out, 260, INI_VALUE_STRING));
-    if (c.code == 0) {
-      EXPECT_EQ(c.expected, u8(out));
+  /* The same in both encodings of a device file. */
+  for (fixture::Encoding e : {fixture::Encoding::Gbk, fixture::Encoding::Utf16}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(fixture::name_of(e)) + ": " + c.what);
+      root.write("config.ini", fixture::file_bytes(e, c.text));
+      fixture::WString key = fixture::wide(c.key);
+      WCHAR out[260];
+      out[0] = 0;
+      EXPECT_EQ(c.code, ini_lookup_value(path.c_str(), TEXT("CONFIG"), key.c_str(), out, 260, INI_VALUE_STRING));
+      if (c.code == 0) {
+        EXPECT_EQ(c.expected, u8(out));
+      }
     }
   }
 }

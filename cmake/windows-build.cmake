@@ -45,6 +45,7 @@ set(VELMAR_HOST_ONLY_TESTS
   test_velpack   # the host tool velpack
   test_dtmf_peer test_dtmf_talkoff test_veldtmf # spandsp, espeak-ng, libsndfile and the host tool veldtmf
   test_call_audio # the simulated device's call audio commands
+  test_desktop_corner # stand-in device programs started by the desktop
 )
 
 # Tests that share the prefix's named objects, windows titled "APS" or the

@@ -330,9 +330,11 @@ bool execute(Console& c, const Command& command, int line_number) {
       const DeviceCommand* device = find_device_command(command.text);
       settle(c);
       std::string error;
-      if (device && !device->run(command.args, &error))
-        say(line_number, error.empty() ? std::string("usage: ") + device->usage : error);
-      return true;
+      if (!device || device->run(command.args, &error)) return true;
+      say(line_number, error.empty() ? std::string("usage: ") + device->usage : error);
+      if (!device->failure_ends_run) return true;
+      c.failed = true;
+      return false;
     }
     case CommandKind::unavailable:
       say(line_number, command.text + " is not available yet; ignored");

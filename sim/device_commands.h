@@ -16,6 +16,9 @@ struct DeviceCommand {
    * arguments are wrong or the command failed; *error then says why (the
    * console prints it with the line number and goes on). */
   bool (*run)(const std::string& args, std::string* error);
+  /* An expectation (expect-file): a failure ends the run as a failed
+   * `expect` does, with expect_failed_status. */
+  bool failure_ends_run = false;
 };
 
 /* Adds a command; a later registration of the same name replaces it. */

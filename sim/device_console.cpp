@@ -214,12 +214,6 @@ bool read_device_file(const std::u16string& path, std::string* bytes) {
   return true;
 }
 
-bool expect_file_failed = false;
-
-void exit_failed() {
-  if (expect_file_failed) _Exit(3);
-}
-
 /* expect-file PATH [TEXT]: waits up to 2000 ms of device time for the file
  * (holding TEXT). A failure ends the run with status 3, as a failed expect. */
 bool run_expect_file(const std::string& args, std::string* error) {
@@ -239,11 +233,6 @@ bool run_expect_file(const std::string& args, std::string* error) {
   *error = "expect-file failed: expected " + words[0] +
            (text.empty() ? std::string(" to exist") : " to contain " + text) + "; " +
            (exists ? "it holds " + file_text(bytes).substr(0, 200) : std::string("it does not exist"));
-  if (!expect_file_failed) {
-    expect_file_failed = true;
-    atexit(exit_failed);
-  }
-  if (HWND shell = shell_window()) PostMessageW(shell, WM_CLOSE, 0, 0);
   return false;
 }
 
@@ -257,7 +246,7 @@ void device_console_attach() {
   register_device_command({"foreground", "foreground TITLE", run_foreground});
   register_device_command(
       {"registry", "registry KEY VALUE REG_SZ|REG_DWORD|delete [DATA]", run_registry});
-  register_device_command({"expect-file", "expect-file PATH [TEXT]", run_expect_file});
+  register_device_command({"expect-file", "expect-file PATH [TEXT]", run_expect_file, true});
 }
 
 }  // namespace sim

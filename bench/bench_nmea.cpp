@@ -1,6 +1,9 @@
-/* The NMEA parser on a real receiver's capture: sentences per second through
+/* The NMEA parser on real receivers' captures: sentences per second through
  * vx_gps_parse_sentence (each sentence parsed in place, as the reader hands
- * it over), and the whole capture through vx_gps_parse. */
+ * it over), and the whole capture through vx_gps_parse. Two captures: one
+ * whose RMC, GGA and GSV sentences are all of the accepted field counts
+ * (haicom-305N), one of NMEA 4.10 where most are refused by their count
+ * (ublox-neo-m9n). */
 #include <benchmark/benchmark.h>
 #include <windows.h>
 
@@ -21,15 +24,15 @@ std::string testdata() {
   return here.substr(0, here.rfind('/')) + "/../../shared/testdata";
 }
 
+const char* const kCaptures[] = {"haicom-305N.log", "ublox-neo-m9n-nmea.log"};
+
 /* The data lines of a capture (its '#' header dropped), each with its line end. */
-const std::string& capture() {
-  static std::string bytes;
-  if (bytes.empty()) {
-    std::ifstream in(testdata() + "/nmea/ublox-neo-m9n-nmea.log", std::ios::binary);
-    std::string line;
-    while (std::getline(in, line))
-      if (!line.empty() && line[0] != '#') bytes += line + "\n";
-  }
+std::string capture(int which) {
+  std::string bytes;
+  std::ifstream in(testdata() + "/nmea/" + kCaptures[which], std::ios::binary);
+  std::string line;
+  while (std::getline(in, line))
+    if (!line.empty() && line[0] != '#') bytes += line + "\n";
   return bytes;
 }
 
@@ -39,7 +42,8 @@ struct Sentence {
 };
 
 void BM_ParseSentence(benchmark::State& state) {
-  const std::string& bytes = capture();
+  const std::string bytes = capture((int)state.range(0));
+  state.SetLabel(kCaptures[state.range(0)]);
   if (bytes.empty()) {
     state.SkipWithError("capture not found (set VELMAR_TESTDATA)");
     return;
@@ -64,10 +68,11 @@ void BM_ParseSentence(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * (int64_t)bytes.size());
   vx_gps_data_free(data);
 }
-BENCHMARK(BM_ParseSentence);
+BENCHMARK(BM_ParseSentence)->Arg(0)->Arg(1);
 
 void BM_ParseBuffer(benchmark::State& state) {
-  const std::string& bytes = capture();
+  const std::string bytes = capture((int)state.range(0));
+  state.SetLabel(kCaptures[state.range(0)]);
   if (bytes.empty()) {
     state.SkipWithError("capture not found (set VELMAR_TESTDATA)");
     return;
@@ -82,7 +87,7 @@ void BM_ParseBuffer(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * (int64_t)sentences);
   vx_gps_data_free(data);
 }
-BENCHMARK(BM_ParseBuffer);
+BENCHMARK(BM_ParseBuffer)->Arg(0)->Arg(1);
 
 }  // namespace
 

@@ -40,13 +40,7 @@ DWORD WINAPI shell_startup_thread(LPVOID unused) {
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SHELL_GPSNAVI_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS) {
     fm_enabled = read_flag(key, TEXT("UseFM")) != 0;
     if (read_flag(key, TEXT("BlueToothAutoRun")) != 0) {
-      PROCESS_INFORMATION process;
-      memset(&process, 0, sizeof process);
-      if (CreateProcessW(SHELL_BLUETOOTH_PROGRAM, NULL, NULL, NULL, FALSE, 0, NULL, NULL, NULL,
-                         &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-      }
+      launch_detached(SHELL_BLUETOOTH_PROGRAM);
       bt_started_by_shell = 1;
       Sleep(SHELL_BLUETOOTH_WAIT_MS);
     }

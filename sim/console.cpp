@@ -182,6 +182,7 @@ struct Console {
   std::thread thread;
   std::atomic<bool> ended{false};
   std::atomic<bool> failed{false};
+  std::atomic<bool> finished{false};  /* the console thread has stopped */
   std::string pending;  /* input read but not yet split into lines */
   int unsettled = 0;    /* pen and key messages posted since the last settle */
   bool input_done = false;
@@ -343,7 +344,14 @@ bool execute(Console& c, const Command& command, int line_number) {
   return true;
 }
 
+void run_commands(Console& c);
+
 void run(Console& c) {
+  run_commands(c);
+  c.finished = true;
+}
+
+void run_commands(Console& c) {
   std::string line, error;
   int line_number = 0;
   bool reading = true;
@@ -390,6 +398,14 @@ int console_finish() {
   if (!c) return -1;
   c->ended = true;
   event_lines_end();
+  /* The program's thread has left its message loop, but the console may be
+   * waiting on a message it sent to the main window: keep answering sent
+   * messages until the console has stopped. */
+  while (!c->finished) {
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   if (c->thread.joinable()) c->thread.join();
   int status = c->failed ? expect_failed_status : -1;
   current_console = nullptr;

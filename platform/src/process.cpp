@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "plat/files.h"
 #include "plat/host.h"
 #include "plat/kernel.h"
 #include "sync.h"
@@ -46,6 +47,21 @@ ProgramMain find_program(const std::u16string& path) {
   if (it == table.programs.end() && path.find_first_of(u"\\/") == std::u16string::npos)
     it = table.programs.find(program_key(u"\\windows\\" + path));
   return it == table.programs.end() ? ProgramMain() : it->second;
+}
+
+/* Whether the device has a program file at the path (a bare name is looked
+ * for in \windows as well). */
+bool marker_file(const std::u16string& path) {
+  std::u16string candidates[2] = {path, u"\\windows\\" + path};
+  int count = path.find_first_of(u"\\/") == std::u16string::npos ? 2 : 1;
+  DWORD error = GetLastError();
+  bool found = false;
+  for (int i = 0; i < count && !found; i++) {
+    DWORD attributes = GetFileAttributesW(candidates[i].c_str());
+    found = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  }
+  SetLastError(error);
+  return found;
 }
 
 struct ProcessObject : Waitable {
@@ -118,6 +134,11 @@ BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR command_line, LPSECURITY_
     return FALSE;
   }
   ProgramMain main = find_program(path);
+  if (!main && marker_file(path)) {
+    /* A program of the device that nothing in the simulator stands in for
+     * (its file is a marker): it starts and ends at once. */
+    main = [](const std::u16string&) -> DWORD { return 0; };
+  }
   if (!main) {
     launch_event(path, given, false);
     SetLastError(ERROR_FILE_NOT_FOUND);

@@ -16,6 +16,7 @@
 
 #include "event_recorder.h"
 #include "plat/host.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -151,6 +152,43 @@ TEST_F(Programs, MissingProgramFailsAndIsLogged) {
   std::vector<std::string> lines = recorder().take();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_TRUE(ends_with(lines[0], launch_line("\\\\sdmmc\\\\Navi\\\\Navi.exe", "show", false))) << lines[0];
+}
+
+/* A program file that no stand-in serves (a marker of the device template)
+ * starts and ends at once; a folder or a missing file does not start. */
+TEST_F(Programs, MarkerFilesStartAndEndAtOnce) {
+  test_support::TempFolder folder;
+  ASSERT_TRUE(folder.open("process"));
+  ASSERT_TRUE(CreateDirectoryW(u"\\windows", nullptr));
+  ASSERT_TRUE(CreateDirectoryW(u"\\Game", nullptr));
+  ASSERT_TRUE(folder.write(u"Game\\Snake.exe", "marker"));
+  ASSERT_TRUE(folder.write(u"windows\\explorer.exe", "marker"));
+  const struct {
+    const char16_t* path;
+    bool starts;
+  } cases[] = {
+      {u"\\game\\SNAKE.EXE", true},
+      {u"explorer.exe", true},
+      {u"\\Game", false},
+      {u"\\Game\\Tetris.exe", false},
+      {u"Snake.exe", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(plat::utf16_to_utf8(c.path));
+    PROCESS_INFORMATION pi = {};
+    SetLastError(sentinel);
+    ASSERT_EQ(start(c.path, nullptr, &pi), c.starts ? TRUE : FALSE);
+    if (!c.starts) {
+      EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+      continue;
+    }
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 5000), WAIT_OBJECT_0);
+    DWORD code = 99;
+    EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
+    EXPECT_EQ(code, 0u);
+    close(pi);
+  }
+  folder.close();
 }
 
 TEST_F(Programs, WithoutApplicationTheCommandLineNamesTheProgram) {

@@ -1,5 +1,6 @@
 /* ini_read_string, ini_read_int and ini_lookup_value on generated files. */
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <windows.h>
 
 #include <string>
@@ -238,6 +239,11 @@ TEST(IniReadInt, DecimalConversionAndDefault) {
 }
 
 TEST(IniLookupValue, StringsAndCodes) {
+#ifdef _WIN32
+  /* The desktop CRT decodes 8-bit text-mode reads in its locale's code page,
+   * the device's in its ANSI code page: here that is the same one. */
+  setlocale(LC_CTYPE, ".936");
+#endif
   DeviceRoot root;
   const fixture::WString path = DeviceRoot::device("config.ini");
   struct Case {

@@ -21,6 +21,27 @@ void call_draw_name_and_detail(HDC dc) {
   vx_draw_text_top_left(dc, CALL_ITEM_DETAIL, call_info.detail);
 }
 
+void call_draw_mode_texts(PagePaint* paint, const PageControls* controls, const WCHAR* state) {
+  HDC dc = paint->dc;
+  if (call_info.mode == CALL_MODE_CENTRE) {
+    WCHAR line[32];
+    call_device_id_line(line);
+    page_paint_text(paint, controls->label_font, PAGE_WHITE);
+    vx_draw_text_in_item(dc, CALL_ITEM_DEVICE_ID, line);
+    call_draw_name_and_detail(dc);
+  } else if (call_info.mode == CALL_MODE_RECALL) {
+    page_paint_text(paint, controls->title_font, PAGE_WHITE);
+    vx_draw_skin_text(dc, CALL_ITEM_RECALL_TITLE);
+    page_paint_text(paint, controls->label_font, PAGE_WHITE);
+    call_draw_name_and_detail(dc);
+  } else {
+    page_paint_text(paint, controls->title_font, PAGE_WHITE);
+    vx_draw_text_in_item(dc, CALL_ITEM_STATE, state);
+    page_paint_text(paint, controls->label_font, PAGE_WHITE);
+    vx_draw_text_in_item(dc, CALL_ITEM_NUMBER, call_info.number);
+  }
+}
+
 void expand_escapes(WCHAR* text) {
   if (!text) return;
   WCHAR* out = text;

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "page_common.h"
+
 #define CALL_BACKGROUND_CENTRE 300
 #define CALL_BACKGROUND_PLAIN 530
 #define CALL_BUTTON_HANGUP 301
@@ -23,3 +25,7 @@ void call_device_id_line(WCHAR* buffer);
 /* Draws the name inside 305 with the selected font, then the detail in black
  * from the top left of 306. */
 void call_draw_name_and_detail(HDC dc);
+/* The texts of the dialing and in-call pages by the call's mode: centre, the
+ * device-ID line, name and detail; recall, its title, name and detail; any
+ * other, `state` and the number. */
+void call_draw_mode_texts(PagePaint* paint, const PageControls* controls, const WCHAR* state);

@@ -75,23 +75,7 @@ static int dialing_paint(HDC given) {
   page_picture_draw(&background, dc, 0);
   if (animation_current) page_picture_draw(animation_current, dc, 0);
   vx_button_draw_all(controls.group, dc);
-  if (call_info.mode == CALL_MODE_CENTRE) {
-    WCHAR line[32];
-    call_device_id_line(line);
-    page_paint_text(&paint, controls.label_font, PAGE_WHITE);
-    vx_draw_text_in_item(dc, CALL_ITEM_DEVICE_ID, line);
-    call_draw_name_and_detail(dc);
-  } else if (call_info.mode == CALL_MODE_RECALL) {
-    page_paint_text(&paint, controls.title_font, PAGE_WHITE);
-    vx_draw_skin_text(dc, CALL_ITEM_RECALL_TITLE);
-    page_paint_text(&paint, controls.label_font, PAGE_WHITE);
-    call_draw_name_and_detail(dc);
-  } else {
-    page_paint_text(&paint, controls.title_font, PAGE_WHITE);
-    vx_draw_text_in_item(dc, CALL_ITEM_STATE, TEXT("正在拨号"));
-    page_paint_text(&paint, controls.label_font, PAGE_WHITE);
-    vx_draw_text_in_item(dc, CALL_ITEM_NUMBER, call_info.number);
-  }
+  call_draw_mode_texts(&paint, &controls, TEXT("正在拨号"));
   page_paint_end(&paint);
   return 0;
 }

@@ -155,25 +155,10 @@ static int in_call_paint(HDC given) {
   if (!dc) return 0;
   page_picture_draw(&background, dc, 0);
   vx_button_draw_all(controls.group, dc);
-  int timer_item = CALL_ITEM_TIMER;
-  if (call_info.mode == CALL_MODE_CENTRE) {
-    WCHAR line[32];
-    call_device_id_line(line);
-    page_paint_text(&paint, controls.label_font, PAGE_WHITE);
-    vx_draw_text_in_item(dc, CALL_ITEM_DEVICE_ID, line);
-    call_draw_name_and_detail(dc);
-  } else if (call_info.mode == CALL_MODE_RECALL) {
-    page_paint_text(&paint, controls.title_font, PAGE_WHITE);
-    vx_draw_skin_text(dc, CALL_ITEM_RECALL_TITLE);
-    page_paint_text(&paint, controls.label_font, PAGE_WHITE);
-    call_draw_name_and_detail(dc);
-  } else {
-    page_paint_text(&paint, controls.title_font, PAGE_WHITE);
-    vx_draw_text_in_item(dc, CALL_ITEM_STATE, TEXT("正在通话"));
-    page_paint_text(&paint, controls.label_font, PAGE_WHITE);
-    vx_draw_text_in_item(dc, CALL_ITEM_NUMBER, call_info.number);
-    timer_item = CALL_ITEM_TIMER_PLAIN;
-  }
+  call_draw_mode_texts(&paint, &controls, TEXT("正在通话"));
+  int timer_item = call_info.mode == CALL_MODE_CENTRE || call_info.mode == CALL_MODE_RECALL
+                       ? CALL_ITEM_TIMER
+                       : CALL_ITEM_TIMER_PLAIN;
   page_paint_text(&paint, controls.label_font, CALL_TIMER_COLOUR);
   vx_draw_text_in_item(dc, timer_item, timer_text);
   page_paint_end(&paint);

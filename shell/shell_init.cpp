@@ -40,8 +40,9 @@ DWORD WINAPI shell_startup_thread(LPVOID unused) {
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SHELL_GPSNAVI_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS) {
     fm_enabled = read_flag(key, TEXT("UseFM")) != 0;
     if (read_flag(key, TEXT("BlueToothAutoRun")) != 0) {
-      launch_detached(SHELL_BLUETOOTH_PROGRAM);
-      bt_started_by_shell = 1;
+      /* Only a program that started counts as started by the shell (the
+       * desktop's indicator shows it). */
+      if (launch_detached(SHELL_BLUETOOTH_PROGRAM) == 0) bt_started_by_shell = 1;
       Sleep(SHELL_BLUETOOTH_WAIT_MS);
     }
     RegCloseKey(key);

@@ -219,6 +219,11 @@ TEST_F(ShellInit, StartupThreadFollowsTheRegistryFlags) {
     return 0;
   });
 #endif
+#ifndef _WIN32
+  const bool program_starts = true;
+#else
+  const bool program_starts = GetFileAttributesW(SHELL_BLUETOOTH_PROGRAM) != INVALID_FILE_ATTRIBUTES;
+#endif
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     remove_flags_key();
@@ -238,8 +243,11 @@ TEST_F(ShellInit, StartupThreadFollowsTheRegistryFlags) {
 #endif
     EXPECT_EQ(shell_startup_thread(nullptr), 0u);
     EXPECT_EQ(fm_enabled, c.fm);
-    EXPECT_EQ(bt_started_by_shell, c.started);
-    EXPECT_EQ(!IsWindowVisible(phone), c.hidden);
+    /* The table's flag assumes the program starts; where it cannot (no program
+     * file under Wine) the flag keeps its value and nothing is hidden. */
+    int started = program_starts ? c.started : c.started_before;
+    EXPECT_EQ(bt_started_by_shell, started);
+    EXPECT_EQ(!IsWindowVisible(phone), program_starts ? c.hidden : started != 0);
 #ifndef _WIN32
     for (int i = 0; i < 100 && launches.load() < (c.started - c.started_before); i++) Sleep(10);
     EXPECT_EQ(launches.load(), c.started - c.started_before);
@@ -250,6 +258,21 @@ TEST_F(ShellInit, StartupThreadFollowsTheRegistryFlags) {
   }
   UnregisterClassW(TEXT("PhoneStandIn"), instance);
 }
+
+#ifndef _WIN32
+/* With no Bluetooth program to start, the shell does not count it as started. */
+TEST_F(ShellInit, BluetoothProgramThatCannotStartIsNotCountedAsStarted) {
+  plat::unregister_programs();
+  remove_flags_key();
+  set_flag(TEXT("BlueToothAutoRun"), 1);
+  bt_started_by_shell = 0;
+  EXPECT_EQ(shell_startup_thread(nullptr), 0u);
+  EXPECT_EQ(bt_started_by_shell, 0);
+  remove_flags_key();
+  if (tts_handle) tts_uninit(tts_handle);
+  tts_handle = 0;
+}
+#endif
 
 TEST_F(ShellInit, StartupThreadStartsTheTtsEngineFromTheProgramFolder) {
   EXPECT_EQ(shell_startup_thread(nullptr), 0u);

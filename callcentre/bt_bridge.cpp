@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "shell_globals.h"
+#include "side_programs.h"
 
 namespace {
 
@@ -77,17 +78,8 @@ void bt_show_program(void) {
     SetForegroundWindow(phone);
     return;
   }
-  STARTUPINFOW startup;
-  memset(&startup, 0, sizeof startup);
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process;
-  memset(&process, 0, sizeof process);
-  if (CreateProcessW(BT_PROGRAM_PATH, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    /* Only a program that did start counts as started by the shell. */
-    bt_started_by_shell = 1;
-  }
+  /* Only a program that did start counts as started by the shell. */
+  if (launch_detached(BT_PROGRAM_PATH) == 0) bt_started_by_shell = 1;
 }
 
 void bt_show_program_async(void) {

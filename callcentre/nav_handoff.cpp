@@ -7,6 +7,7 @@
 #include "ini_reader.h"
 #include "module_path.h"
 #include "shell_globals.h"
+#include "side_programs.h"
 #include "tts.h"
 
 DestinationRecord destination_record;
@@ -154,17 +155,7 @@ int nav_launch(const DestinationRecord* record) {
     return 0;
   }
   nav_handoff_file(record, program);
-  WCHAR command_line[sizeof kShowCommand / sizeof kShowCommand[0]];
-  wcscpy(command_line, kShowCommand);
-  STARTUPINFOW startup;
-  memset(&startup, 0, sizeof startup);
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process;
-  memset(&process, 0, sizeof process);
-  if (CreateProcessW(program, command_line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
+  launch_detached_command(program, kShowCommand);
   return 0;
 }
 

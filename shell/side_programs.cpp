@@ -135,9 +135,11 @@ DWORD WINAPI alarm_program_thread(LPVOID) {
 
 }  // namespace
 
-int launch_detached(const WCHAR* path) {
+int launch_detached(const WCHAR* path) { return launch_detached_command(path, NULL); }
+
+int launch_detached_command(const WCHAR* path, const WCHAR* command_line) {
   PROCESS_INFORMATION process;
-  if (!start_program(path, NULL, &process)) return -1;
+  if (!start_program(path, command_line, &process)) return -1;
   close_process(&process);
   return 0;
 }

@@ -30,6 +30,8 @@ typedef struct CameraPicture {
 /* Starts the program at `path` without command line and closes both handles
  * at once. 0 when it started, -1 otherwise. */
 int launch_detached(const WCHAR* path);
+/* The same with `command_line` (may be null). */
+int launch_detached_command(const WCHAR* path, const WCHAR* command_line);
 /* Starts the program with `command_line` (may be null), waits until its main
  * thread has ended and closes both handles. 0 when it started, -1 otherwise. */
 int launch_and_wait(const WCHAR* path, const WCHAR* command_line);

@@ -599,6 +599,17 @@ int open_device_file(const WCHAR* path, int flags, DWORD* error) {
   return fd;
 }
 
+std::u16string device_path_key(const std::u16string& path) {
+  std::u16string key = u"\\";
+  for (char16_t c : path) {
+    if (c == u'/') c = u'\\';
+    if (c == u'\\' && key.back() == u'\\') continue;
+    if (c >= u'A' && c <= u'Z') c = (char16_t)(c - u'A' + u'a');
+    key += c;
+  }
+  return key;
+}
+
 }  // namespace plat
 
 using namespace plat;

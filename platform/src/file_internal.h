@@ -34,6 +34,10 @@ using DeviceOpen =
     std::function<std::shared_ptr<DeviceHandle>(DWORD access, DWORD share, DWORD* error)>;
 /* name is the device name with its colon ("COM13:"), matched case-insensitively
  * with or without a leading separator. A new registration replaces an old one. */
+/* The key of a device path for tables of names (stand-in programs, modules):
+ * rooted, backslashes, one separator at a time, ASCII letters folded. */
+std::u16string device_path_key(const std::u16string& path);
+
 void register_device(const std::u16string& name, DeviceOpen open);
 void unregister_device(const std::u16string& name);
 

@@ -5,6 +5,7 @@
 #include "plat/kernel.h"
 #include "plat/module.h"
 #include "plat/module_host.h"
+#include "file_internal.h"
 
 namespace plat {
 
@@ -28,19 +29,6 @@ ModuleTable& module_table() {
   return *table;
 }
 
-/* The key of a device path: rooted, backslashes, one separator at a time,
- * ASCII letters folded. */
-std::u16string module_key(const std::u16string& path) {
-  std::u16string key = u"\\";
-  for (char16_t c : path) {
-    if (c == u'/') c = u'\\';
-    if (c == u'\\' && key.back() == u'\\') continue;
-    if (c >= u'A' && c <= u'Z') c = (char16_t)(c - u'A' + u'a');
-    key += c;
-  }
-  return key;
-}
-
 /* The handle of a loaded module with this key, or 0. Called under the lock. */
 uintptr_t loaded_handle(const ModuleTable& table, const std::u16string& key) {
   for (const auto& entry : table.loaded)
@@ -56,7 +44,7 @@ bool is_plain_file(const std::u16string& path) {
 /* One way of finding the library: the stand-in under `path` (loaded or
  * registered), else a file there. Returns the handle, or 0 with *error set. */
 HMODULE load_from(const std::u16string& path, DWORD* error) {
-  const std::u16string key = module_key(path);
+  const std::u16string key = device_path_key(path);
   {
     ModuleTable& table = module_table();
     std::lock_guard<std::mutex> guard(table.lock);
@@ -84,19 +72,19 @@ HMODULE load_from(const std::u16string& path, DWORD* error) {
 void register_module(const std::u16string& device_path, ModuleExports exports) {
   ModuleTable& table = module_table();
   std::lock_guard<std::mutex> guard(table.lock);
-  table.registered[module_key(device_path)] = std::move(exports);
+  table.registered[device_path_key(device_path)] = std::move(exports);
 }
 
 void unregister_module(const std::u16string& device_path) {
   ModuleTable& table = module_table();
   std::lock_guard<std::mutex> guard(table.lock);
-  table.registered.erase(module_key(device_path));
+  table.registered.erase(device_path_key(device_path));
 }
 
 int module_load_count(const std::u16string& device_path) {
   ModuleTable& table = module_table();
   std::lock_guard<std::mutex> guard(table.lock);
-  uintptr_t handle = loaded_handle(table, module_key(device_path));
+  uintptr_t handle = loaded_handle(table, device_path_key(device_path));
   return handle ? table.loaded[handle].loads : 0;
 }
 
@@ -114,7 +102,8 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR file_name) {
   const size_t slash = path.find_last_of(u"\\/");
   const std::u16string base = slash == std::u16string::npos ? path : path.substr(slash + 1);
   const std::u16string in_windows = u"\\windows\\" + base;
-  if (error == ERROR_MOD_NOT_FOUND && !base.empty() && plat::module_key(in_windows) != plat::module_key(path)) {
+  if (error == ERROR_MOD_NOT_FOUND && !base.empty() &&
+      plat::device_path_key(in_windows) != plat::device_path_key(path)) {
     if (HMODULE module = plat::load_from(in_windows, &error)) return module;
   }
   SetLastError(error);

@@ -10,6 +10,7 @@
 #include "plat/files.h"
 #include "plat/host.h"
 #include "plat/kernel.h"
+#include "file_internal.h"
 #include "sync.h"
 
 namespace plat {
@@ -26,26 +27,13 @@ ProgramTable& program_table() {
   return *table;
 }
 
-/* The key of a device path: rooted, backslashes, one separator at a time,
- * ASCII letters folded. */
-std::u16string program_key(const std::u16string& path) {
-  std::u16string key = u"\\";
-  for (char16_t c : path) {
-    if (c == u'/') c = u'\\';
-    if (c == u'\\' && key.back() == u'\\') continue;
-    if (c >= u'A' && c <= u'Z') c = (char16_t)(c - u'A' + u'a');
-    key += c;
-  }
-  return key;
-}
-
 ProgramMain find_program(const std::u16string& path) {
   ProgramTable& table = program_table();
   std::lock_guard<std::mutex> guard(table.lock);
-  auto it = table.programs.find(program_key(path));
+  auto it = table.programs.find(device_path_key(path));
   /* A bare name is looked for in \windows too, as Windows CE does. */
   if (it == table.programs.end() && path.find_first_of(u"\\/") == std::u16string::npos)
-    it = table.programs.find(program_key(u"\\windows\\" + path));
+    it = table.programs.find(device_path_key(u"\\windows\\" + path));
   return it == table.programs.end() ? ProgramMain() : it->second;
 }
 
@@ -102,9 +90,9 @@ void register_program(const std::u16string& device_path, ProgramMain main) {
   ProgramTable& table = program_table();
   std::lock_guard<std::mutex> guard(table.lock);
   if (main)
-    table.programs[program_key(device_path)] = std::move(main);
+    table.programs[device_path_key(device_path)] = std::move(main);
   else
-    table.programs.erase(program_key(device_path));
+    table.programs.erase(device_path_key(device_path));
 }
 
 void unregister_programs() {

@@ -169,12 +169,8 @@ void draw_caption(ButtonGroup* group, HDC dc, const Button* button, bool pressed
   SetBkMode(dc, old_mode);
 }
 
-/* Draws the button over the window's content: its rectangle is taken from the
- * screen into an off-screen copy, drawn there and copied back. */
-void redraw_button(ButtonGroup* group, Button* button) {
-  if (!group || !button) return;
-  HDC screen = GetDC(group->window);
-  if (!screen) return;
+/* The group window's client area; the screen without a window. */
+RECT group_client(const ButtonGroup* group) {
   RECT client = {0, 0, 0, 0};
   if (group->window) {
     GetClientRect(group->window, &client);
@@ -182,6 +178,16 @@ void redraw_button(ButtonGroup* group, Button* button) {
     client.right = GetSystemMetrics(SM_CXSCREEN);
     client.bottom = GetSystemMetrics(SM_CYSCREEN);
   }
+  return client;
+}
+
+/* Draws the button over the window's content: its rectangle is taken from the
+ * screen into an off-screen copy, drawn there and copied back. */
+void redraw_button(ButtonGroup* group, Button* button) {
+  if (!group || !button) return;
+  HDC screen = GetDC(group->window);
+  if (!screen) return;
+  RECT client = group_client(group);
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP canvas = CreateCompatibleBitmap(screen, client.right - client.left, client.bottom - client.top);
   HGDIOBJ old = memory && canvas ? SelectObject(memory, canvas) : nullptr;
@@ -257,13 +263,7 @@ void vx_button_draw_all(ButtonGroup* group, HDC dc) {
   }
   HDC screen = GetDC(group->window);
   if (!screen) return;
-  RECT client = {0, 0, 0, 0};
-  if (group->window) {
-    GetClientRect(group->window, &client);
-  } else {
-    client.right = GetSystemMetrics(SM_CXSCREEN);
-    client.bottom = GetSystemMetrics(SM_CYSCREEN);
-  }
+  RECT client = group_client(group);
   const int width = client.right - client.left, height = client.bottom - client.top;
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP canvas = CreateCompatibleBitmap(screen, width, height);

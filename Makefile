@@ -1,6 +1,11 @@
 # The README's two commands: `make run` and `make test`.
 BUILD ?= build
+# The developers' and CI's builds treat warnings as errors (WERROR=0 to report only).
+WERROR ?= 1
 CMAKE_FLAGS ?=
+ifeq ($(WERROR),1)
+CMAKE_FLAGS += -DVELMAR_WERROR=ON
+endif
 JOBS ?= $(shell nproc)
 
 ifeq ($(SANITIZE),1)
@@ -31,7 +36,7 @@ bench: build
 	@for b in $(BUILD)/bench/*; do [ -x "$$b" ] && "$$b"; done
 
 fuzz: setup
-	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVELMAR_FUZZ=ON >/dev/null
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVELMAR_FUZZ=ON $(filter -DVELMAR_WERROR=%,$(CMAKE_FLAGS)) >/dev/null
 	@cmake --build build-fuzz -j$(JOBS)
 	@scripts/fuzz build-fuzz/fuzz $(FUZZ_SECONDS)
 

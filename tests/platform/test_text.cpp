@@ -159,7 +159,9 @@ TEST(ChineseGlyphs, ThePagesFacesHaveThem) {
     SelectObject(canvas.dc, old);
     DeleteObject(font);
   }
-  /* A font that has no Chinese glyph says so. */
+  /* A font that has no Chinese glyph says so. Under Wine that needs Wine's
+   * own Tahoma (fonts-wine, which scripts/test-windows installs and checks):
+   * without it Wine puts the CJK font of the build's font set in its place. */
   Canvas canvas(40, 40);
   LOGFONTW lf{};
   lf.lfHeight = 20;

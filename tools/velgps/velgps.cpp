@@ -224,6 +224,9 @@ bool read_tty(const std::string& path, int baud, double seconds, long sentences,
   signal(SIGINT, on_signal);
   signal(SIGTERM, on_signal);
   bool ok = vx_gps_port_start(&port) != 0;
+  if (ok)
+    fprintf(stderr, "velgps: reading %s at %d baud%s\n", path.c_str(), baud,
+            seconds > 0 || sentences > 0 ? "" : " until Ctrl-C");
   const auto until = std::chrono::steady_clock::now() +
                      std::chrono::milliseconds((long long)(seconds * 1000));
   while (ok && !interrupted) {

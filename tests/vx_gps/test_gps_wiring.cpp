@@ -82,6 +82,21 @@ const char kNoFix[] = "$GPRMC,081830,V,4807.0380,N,01131.0000,E,0,0,230394,,*00"
 const char kFix[] = "$GPRMC,123519,A,4807.0380,N,01131.0000,E,022.4,084.4,230394,003.1,W*6A";
 const char kLaterFix[] = "$GPRMC,101010,A,4807.0380,N,01131.0000,E,0,0,150630,,*00";
 
+/* kFix sets the clock to its time and date and tells the main window once. */
+void expect_clock_from_fix(const PtyPort& pty) {
+  feed(pty, kFix);
+  EXPECT_TRUE(eventually([] { pump(); return clock_timers.load() == 1; }));
+  EXPECT_EQ(1, clock_set);
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  EXPECT_EQ(2094, now.wYear);
+  EXPECT_EQ(3, now.wMonth);
+  EXPECT_EQ(23, now.wDay);
+  EXPECT_EQ(12, now.wHour);
+  EXPECT_EQ(35, now.wMinute);
+  EXPECT_LE(now.wSecond - 19, 2) << "the clock runs on from 12:35:19";
+}
+
 TEST_F(GpsWiring, StartOpensTheReceiverAndStopClosesIt) {
   start();
   ASSERT_TRUE(shell_gps_data);
@@ -117,17 +132,8 @@ TEST_F(GpsWiring, FirstValidRmcSetsTheClockOnceAndRefreshesTheClockLine) {
   feed(pty, kNoFix);
   EXPECT_EQ(0, clock_set);
   EXPECT_EQ(0, clock_timers.load());
-  feed(pty, kFix);
-  EXPECT_TRUE(eventually([] { pump(); return clock_timers.load() == 1; }));
-  EXPECT_EQ(1, clock_set);
+  expect_clock_from_fix(pty);
   SYSTEMTIME now;
-  GetSystemTime(&now);
-  EXPECT_EQ(2094, now.wYear);
-  EXPECT_EQ(3, now.wMonth);
-  EXPECT_EQ(23, now.wDay);
-  EXPECT_EQ(12, now.wHour);
-  EXPECT_EQ(35, now.wMinute);
-  EXPECT_LE(now.wSecond - 19, 2) << "the clock runs on from 12:35:19";
   /* a later fix changes nothing */
   feed(pty, kLaterFix);
   EXPECT_EQ(1, clock_timers.load());
@@ -184,15 +190,7 @@ TEST_F(GpsWiring, OnlyTheFirstValidRmcSetsTheClock) {
     GetSystemTime(&now);
     EXPECT_EQ(2001, now.wYear);
     /* the attempt is still there for the next valid RMC */
-    feed(pty, kFix);
-    EXPECT_TRUE(eventually([] { pump(); return clock_timers.load() == 1; }));
-    EXPECT_EQ(1, clock_set);
-    GetSystemTime(&now);
-    EXPECT_EQ(2094, now.wYear);
-    EXPECT_EQ(3, now.wMonth);
-    EXPECT_EQ(23, now.wDay);
-    EXPECT_EQ(12, now.wHour);
-    EXPECT_EQ(35, now.wMinute);
+    expect_clock_from_fix(pty);
     gps_wiring_stop();
   }
 }

@@ -279,7 +279,7 @@ int vx_gps_rmc_clock(const char* sentence, int length, SYSTEMTIME* time) {
 const char* vx_gps_clock_reason(int code) {
   switch (code) {
     case VX_GPS_CLOCK_OK: return "valid fix";
-    case VX_GPS_CLOCK_NOT_RMC: return "no RMC sentence";
+    case VX_GPS_CLOCK_NOT_RMC: return "not an RMC sentence";
     case VX_GPS_CLOCK_FIELDS: return "RMC of a field count the parser ignores";
     case VX_GPS_CLOCK_NO_FIX: return "RMC status V (no fix)";
     case VX_GPS_CLOCK_NO_STATUS: return "RMC status empty or unknown";

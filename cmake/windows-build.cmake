@@ -37,7 +37,8 @@ set(VELMAR_HOST_ONLY_TESTS
   test_process   # stand-in device programs started by CreateProcessW
   test_bmp_suite # reads the suite's reference pictures with the host's libpng
   test_velres    # the host tool velres, and libpng
-  test_gps_port test_gps_wiring test_gps_feed test_serial # serial ports on host pseudo-terminals
+  test_gps_port test_gps_wiring test_gps_feed test_gps_captures test_serial # serial ports on host pseudo-terminals
+  test_velgps    # the host tool velgps
   test_bt_bridge_start    # a stand-in Bluetooth program started by CreateProcessW
   test_side_programs_host # stand-in programs and camera drivers of the host
   test_phone_standin      # the simulator's phone, camera drivers and console commands

@@ -8,7 +8,15 @@ VxGpsPort shell_gps_port;
 namespace {
 /* 1 once vx_gps_port_init ran on shell_gps_port (its lock exists). */
 int port_ready = 0;
+GpsStatusObserver status_observer = nullptr;
+
+void set_status(VxGpsData* data, char status) {
+  data->status = status;
+  if (status_observer) status_observer(status);
+}
 }  // namespace
+
+void gps_wiring_set_observer(GpsStatusObserver observer) { status_observer = observer; }
 
 int gps_wiring_start(void) {
   if (!shell_gps_data) shell_gps_data = vx_gps_data_create();
@@ -22,7 +30,7 @@ int gps_wiring_start(void) {
   vx_gps_port_set_markers(&shell_gps_port, nullptr, 0, nullptr, 0);
   vx_gps_data_reset(shell_gps_data);
   vx_gps_data_enable(shell_gps_data, 1);
-  shell_gps_data->status = 'V';
+  set_status(shell_gps_data, 'V');
   if (!vx_gps_port_start(&shell_gps_port)) return -1;
   /* one step below normal: 4 on the device's 0 (highest) to 7 scale */
   SetThreadPriority(shell_gps_port.thread, THREAD_PRIORITY_BELOW_NORMAL);
@@ -36,7 +44,7 @@ void gps_wiring_stop(void) {
     DeleteCriticalSection(&shell_gps_port.lock);
     port_ready = 0;
   }
-  shell_gps_data->status = 'N';
+  if (shell_gps_data->status != 'N') set_status(shell_gps_data, 'N');
   vx_gps_data_free(shell_gps_data);
   shell_gps_data = nullptr;
 }
@@ -50,17 +58,12 @@ int gps_sentence_callback(VxGpsPort* port, int code, const char* sentence, int l
   (void)port, (void)code;
   VxGpsData* data = shell_gps_data;
   if (!data) return -1;
+  const char before = data->status;
   vx_gps_parse_sentence(data, sentence, length, nullptr);
-  if (data->status == 'A' && !clock_set) {
-    SYSTEMTIME time = {};
-    time.wYear = (WORD)data->year;
-    time.wMonth = (WORD)data->month;
-    time.wDay = (WORD)data->day;
-    time.wHour = (WORD)data->hour;
-    time.wMinute = (WORD)data->minute;
-    time.wSecond = (WORD)data->second;
-    time.wMilliseconds = 0;
-    SetSystemTime(&time);
+  if (data->status != before && status_observer) status_observer(data->status);
+  SYSTEMTIME time;
+  if (!clock_set && vx_gps_rmc_clock(sentence, length, &time) == VX_GPS_CLOCK_OK &&
+      SetSystemTime(&time)) {
     clock_set = 1;
     /* Not SendMessageW: the reader must never wait for the UI thread, which
      * waits for the reader when it closes the port. */

@@ -25,8 +25,15 @@ void gps_wiring_stop(void);
 /* 1 when the record reports a fix, else 0 (also without a record). */
 int gps_wiring_has_fix(void);
 
-/* The sentence callback: parses into shell_gps_data; at the first sentence
- * after which the status is 'A' sets the system clock (UTC) from the record,
- * sets clock_set and delivers WM_TIMER 100 to main_window. -1 without a
- * record, else 0. */
+/* Called with the record's new status whenever it changes (the reader's
+ * thread for sentences, the caller's for start and stop). Null: none. */
+typedef void (*GpsStatusObserver)(char status);
+void gps_wiring_set_observer(GpsStatusObserver observer);
+
+/* The sentence callback: parses into shell_gps_data. Until clock_set, an RMC
+ * that gives a valid clock (vx_gps_rmc_clock: status 'A', time and date in
+ * range) sets the system clock (UTC) from its own time and date; only when
+ * the platform accepts it does clock_set become 1 and main_window get
+ * WM_TIMER 100. Other sentences, GGA fixes included, never set the clock.
+ * -1 without a record, else 0. */
 int gps_sentence_callback(VxGpsPort* port, int code, const char* sentence, int length);

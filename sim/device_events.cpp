@@ -33,6 +33,12 @@ void window_changed(HWND window, plat::WindowChange change) {
 
 void page_event(int id) { plat::Event("page").num("id", id); }
 
+void gps_event(char status) {
+  plat::Event("gps")
+      .str("status", status ? std::string(1, status) : std::string())
+      .boolean("fix", status == 'A');
+}
+
 void window_events_attach() {
   static std::once_flag once;
   std::call_once(once, [] { plat::window_observe(window_changed); });

@@ -15,6 +15,7 @@
 #include "event_lines.h"
 #include "gdi_internal.h"
 #include "gps_feed.h"
+#include "gps_wiring.h"
 #include "main_window.h"
 #include "navi.h"
 #include "phone.h"
@@ -51,6 +52,7 @@ void attach(const plat::HostOptions& options) {
       PostMessageW(window, WM_CLOSE, 0, 0);
   });
   vx_page_set_observer(sim::page_event);
+  gps_wiring_set_observer(sim::gps_event);
   sim::window_events_attach();
   sim::call_audio_attach(options);
   sim::navi_attach(options);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bt_bridge.h"
+#include "gps_wiring.h"
 #include "pages.h"
 #include "shell_fixture.h"
 #include "shell_init.h"
@@ -339,6 +340,37 @@ TEST_F(ShellMessages, DateLineOnlyOnceTheClockIsSet) {
   EXPECT_TRUE(wstring(clock_text) == early || wstring(clock_text) == late);
 #endif
 }
+
+#ifndef _WIN32
+/* The receiver's sentences as the reader hands them over: a GGA fix, an RMC
+ * with an empty status and one with a date the platform refuses show the fix
+ * but no date line; the first valid RMC sets the clock and brings the line. */
+TEST_F(ShellMessages, DateLineOnlyOnceAValidRmcSetTheClock) {
+  ASSERT_NE(shell_gps_data, nullptr);
+  SYSTEMTIME known = {2001, 1, 0, 1, 0, 0, 0, 0};
+  ASSERT_TRUE(SetSystemTime(&known));
+  const char* no_clock[] = {
+      "$GPGGA,092750,4807.0380,N,01131.0000,E,1,8,1.03,61.7,M,55.2,M,,*00\r\n",
+      "$GPRMC,111111,,4807.0380,N,01131.0000,E,0,0,010120,,*00\r\n",
+      "$GPRMC,123519,A,4807.0380,N,01131.0000,E,0,0,310294,,*00\r\n",
+  };
+  for (const char* sentence : no_clock) {
+    gps_sentence_callback(nullptr, 0, sentence, (int)strlen(sentence));
+    pump();
+    EXPECT_EQ(send(WM_TIMER, SHELL_CLOCK_TIMER_ID, 0), 0);
+    EXPECT_EQ(clock_set, 0) << sentence;
+    EXPECT_EQ(clock_text[0], 0) << sentence;
+    EXPECT_EQ(gps_wiring_has_fix(), 1) << sentence;
+  }
+  const char valid[] = "$GPRMC,123519,A,4807.0380,N,01131.0000,E,0,0,230394,,*00\r\n";
+  gps_sentence_callback(nullptr, 0, valid, (int)strlen(valid));
+  pump(); /* the reader's WM_TIMER 100 */
+  EXPECT_EQ(clock_set, 1);
+  /* 12:35 UTC is 20:35 on the device (UTC+8) */
+  EXPECT_EQ(wstring(clock_text).substr(0, 10), wstring(TEXT("2094-03-23")));
+  EXPECT_EQ(wstring(clock_text).substr(wstring(clock_text).size() - 5), wstring(TEXT("20:35")));
+}
+#endif
 
 /* A device broadcast header as WM_DEVICECHANGE carries it: size, device
  * type, reserved, then the name from byte 12. */

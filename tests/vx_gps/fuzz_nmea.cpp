@@ -1,7 +1,8 @@
 /* Fuzz target: the NMEA parser on arbitrary bytes, first as one sentence of
  * exactly the input's size (so any read past it is caught), then split at
  * each line feed as the reader frames them; the satellite table stays within
- * its bounds and the record's lock stays usable. */
+ * its bounds and the record's lock stays usable; a clock taken from a
+ * sentence is always one in range. */
 #include <windows.h>
 
 #include <stdlib.h>
@@ -21,6 +22,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int type = -1;
   vx_gps_parse_sentence(record, whole.empty() ? nullptr : whole.data(), (int)size, &type);
   if (type < -1 || type > 3) abort();
+  SYSTEMTIME clock;
+  if (vx_gps_rmc_clock(whole.empty() ? nullptr : whole.data(), (int)size, &clock) ==
+      VX_GPS_CLOCK_OK) {
+    if (clock.wYear < 2000 || clock.wYear > 2099 || clock.wMonth < 1 || clock.wMonth > 12 ||
+        clock.wDay < 1 || clock.wDay > 31 || clock.wHour > 23 || clock.wMinute > 59 ||
+        clock.wSecond > 59)
+      abort();
+  }
   size_t start = 0;
   for (size_t i = 0; i < size; i++) {
     if (data[i] != '\n') continue;

@@ -285,6 +285,60 @@ TEST(GpsParse, TalkerIsIgnored) {
   }
 }
 
+/* The clock of one sentence: its own time and date when the RMC has an
+ * accepted field count, status A and digits in range; else why not. The
+ * sentence is an exact-size copy, so a short field never reads past it. */
+TEST(GpsParse, RmcClockOnlyFromAValidFixInRange) {
+  struct Case {
+    const char* sentence;
+    int reason;
+  } cases[] = {
+      {"$GPRMC,235959.50,A,,,,,,,311299,,", VX_GPS_CLOCK_OK},
+      {"$GNRMC,000000,A,,,,,,,010100,,,A", VX_GPS_CLOCK_OK},
+      {"$GPGGA,092750,4807.0380,N,01131.0000,E,1,8,1.03,61.7,M,55.2,M,,", VX_GPS_CLOCK_NOT_RMC},
+      {"$GPRMC,123519,A,,,,,,,230394,", VX_GPS_CLOCK_FIELDS},
+      {"$GNRMC,123519,A,,,,,,,230394,,,A,V", VX_GPS_CLOCK_FIELDS},
+      {"$GPRMC,123519,V,,,,,,,230394,,", VX_GPS_CLOCK_NO_FIX},
+      {"$GPRMC,123519,,,,,,,,230394,,", VX_GPS_CLOCK_NO_STATUS},
+      {"$GPRMC,123519,X,,,,,,,230394,,", VX_GPS_CLOCK_NO_STATUS},
+      {"$GPRMC,,A,,,,,,,,,,N", VX_GPS_CLOCK_RANGE},
+      {"$GPRMC,123519,A,,,,,,,2303,,", VX_GPS_CLOCK_RANGE},
+      {"$GPRMC,12351,A,,,,,,,230394,,", VX_GPS_CLOCK_RANGE},
+      {"$GPRMC,240000,A,,,,,,,230394,,", VX_GPS_CLOCK_RANGE},
+      {"$GPRMC,126000,A,,,,,,,230394,,", VX_GPS_CLOCK_RANGE},
+      {"$GPRMC,123560,A,,,,,,,230394,,", VX_GPS_CLOCK_RANGE},
+      {"$GPRMC,123519,A,,,,,,,000394,,", VX_GPS_CLOCK_RANGE},
+      {"$GPRMC,123519,A,,,,,,,320394,,", VX_GPS_CLOCK_RANGE},
+      {"$GPRMC,123519,A,,,,,,,230094,,", VX_GPS_CLOCK_RANGE},
+      {"$GPRMC,123519,A,,,,,,,231394,,", VX_GPS_CLOCK_RANGE},
+      {"$GPRMC,12:519,A,,,,,,,230394,,", VX_GPS_CLOCK_RANGE},
+      {"$GPRMC,123519,A,,,,,,,2303 4,,", VX_GPS_CLOCK_RANGE},
+  };
+  for (const Case& c : cases) {
+    std::string line = std::string(c.sentence) + "*00\r\n";
+    std::vector<char> copy(line.begin(), line.end());
+    SYSTEMTIME time = {1, 1, 1, 1, 1, 1, 1, 1};
+    EXPECT_EQ(c.reason, vx_gps_rmc_clock(copy.data(), (int)copy.size(), &time)) << c.sentence;
+    if (c.reason != VX_GPS_CLOCK_OK) {
+      EXPECT_EQ(1, time.wYear) << "left alone: " << c.sentence;
+    }
+  }
+  /* the fields as read, fraction dropped, year 20yy */
+  const char first[] = "$GPRMC,235959.50,A,,,,,,,311299,,*00\r\n";
+  SYSTEMTIME time;
+  ASSERT_EQ(VX_GPS_CLOCK_OK, vx_gps_rmc_clock(first, (int)strlen(first), &time));
+  EXPECT_EQ(2099, time.wYear);
+  EXPECT_EQ(12, time.wMonth);
+  EXPECT_EQ(31, time.wDay);
+  EXPECT_EQ(23, time.wHour);
+  EXPECT_EQ(59, time.wMinute);
+  EXPECT_EQ(59, time.wSecond);
+  EXPECT_EQ(0, time.wMilliseconds);
+  /* a sentence cut inside its date never reads past its end */
+  const char cut[] = "$GPRMC,123519,A,,,,,,,23";
+  EXPECT_EQ(VX_GPS_CLOCK_FIELDS, vx_gps_rmc_clock(cut, (int)strlen(cut), &time));
+}
+
 /* The record's block is tracked under the module's own source name and line. */
 TEST(GpsParse, RecordIsATrackedBlock) {
   Record data = fresh_record();

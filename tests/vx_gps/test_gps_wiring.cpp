@@ -1,11 +1,12 @@
 /* The shell's GPS wiring over a pseudo-terminal COM13 (host only): start and
- * stop, and the clock set once from the first fix with WM_TIMER 100 to the
- * main window. */
+ * stop, the clock set once from the first valid RMC with WM_TIMER 100 to the
+ * main window, and the record's status changes. */
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "gps_wiring.h"
 #include "pty_port.h"
@@ -81,6 +82,21 @@ const char kNoFix[] = "$GPRMC,081830,V,4807.0380,N,01131.0000,E,0,0,230394,,*00"
 const char kFix[] = "$GPRMC,123519,A,4807.0380,N,01131.0000,E,022.4,084.4,230394,003.1,W*6A";
 const char kLaterFix[] = "$GPRMC,101010,A,4807.0380,N,01131.0000,E,0,0,150630,,*00";
 
+/* kFix sets the clock to its time and date and tells the main window once. */
+void expect_clock_from_fix(const PtyPort& pty) {
+  feed(pty, kFix);
+  EXPECT_TRUE(eventually([] { pump(); return clock_timers.load() == 1; }));
+  EXPECT_EQ(1, clock_set);
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  EXPECT_EQ(2094, now.wYear);
+  EXPECT_EQ(3, now.wMonth);
+  EXPECT_EQ(23, now.wDay);
+  EXPECT_EQ(12, now.wHour);
+  EXPECT_EQ(35, now.wMinute);
+  EXPECT_LE(now.wSecond - 19, 2) << "the clock runs on from 12:35:19";
+}
+
 TEST_F(GpsWiring, StartOpensTheReceiverAndStopClosesIt) {
   start();
   ASSERT_TRUE(shell_gps_data);
@@ -111,22 +127,13 @@ TEST_F(GpsWiring, WithoutTheReceiverTheRecordStaysSilent) {
   EXPECT_EQ(0, gps_wiring_has_fix());
 }
 
-TEST_F(GpsWiring, FirstFixSetsTheClockOnceAndRefreshesTheClockLine) {
+TEST_F(GpsWiring, FirstValidRmcSetsTheClockOnceAndRefreshesTheClockLine) {
   start();
   feed(pty, kNoFix);
   EXPECT_EQ(0, clock_set);
   EXPECT_EQ(0, clock_timers.load());
-  feed(pty, kFix);
-  EXPECT_TRUE(eventually([] { pump(); return clock_timers.load() == 1; }));
-  EXPECT_EQ(1, clock_set);
+  expect_clock_from_fix(pty);
   SYSTEMTIME now;
-  GetSystemTime(&now);
-  EXPECT_EQ(2094, now.wYear);
-  EXPECT_EQ(3, now.wMonth);
-  EXPECT_EQ(23, now.wDay);
-  EXPECT_EQ(12, now.wHour);
-  EXPECT_EQ(35, now.wMinute);
-  EXPECT_LE(now.wSecond - 19, 2) << "the clock runs on from 12:35:19";
   /* a later fix changes nothing */
   feed(pty, kLaterFix);
   EXPECT_EQ(1, clock_timers.load());
@@ -134,30 +141,73 @@ TEST_F(GpsWiring, FirstFixSetsTheClockOnceAndRefreshesTheClockLine) {
   EXPECT_EQ(2094, now.wYear);
 }
 
-TEST_F(GpsWiring, RefusedTimeStillCountsAsTheOneAttempt) {
-  start();
-  /* month 13: the platform refuses the time */
-  feed(pty, "$GPRMC,123519,A,4807.0380,N,01131.0000,E,0,0,231394,,*00");
-  EXPECT_TRUE(eventually([] { pump(); return clock_timers.load() == 1; }));
-  EXPECT_EQ(1, clock_set);
-  feed(pty, kFix);
-  SYSTEMTIME now;
-  GetSystemTime(&now);
-  EXPECT_EQ(2001, now.wYear) << "not set again after the refusal";
-  EXPECT_EQ(1, clock_timers.load());
+/* Sentences that must neither set the clock nor spend the attempt, each
+ * followed by the valid RMC that then sets it from its own time and date. */
+struct NoClockCase {
+  const char* name;
+  std::vector<const char*> before;
+  bool fix_before; /* the GPS indicator shows a fix after `before` */
+};
+
+const NoClockCase kNoClockCases[] = {
+    /* a day early had the GGA's time gone with the no-fix RMC's date */
+    {"midnight",
+     {"$GPRMC,235959,V,,,,,,,311219,,*00",
+      "$GPGGA,000001,4807.0380,N,01131.0000,E,1,8,1.03,61.7,M,55.2,M,,*00"},
+     true},
+    {"GGA before RMC",
+     {"$GPGGA,092750,4807.0380,N,01131.0000,E,1,8,1.03,61.7,M,55.2,M,,*00"}, true},
+    /* the record counts an empty status as a fix; the clock does not */
+    {"empty status", {"$GPRMC,111111,,4807.0380,N,01131.0000,E,0,0,010120,,*00"}, true},
+    {"all fields empty", {"$GPRMC,,A,,,,,,,,,,N*00"}, true},
+    {"out of range",
+     {"$GPRMC,123519,A,4807.0380,N,01131.0000,E,0,0,320394,,*00",  /* day 32 */
+      "$GPRMC,123519,A,4807.0380,N,01131.0000,E,0,0,001394,,*00",  /* day 0, month 13 */
+      "$GPRMC,240000,A,4807.0380,N,01131.0000,E,0,0,230394,,*00",  /* hour 24 */
+      "$GPRMC,126019,A,4807.0380,N,01131.0000,E,0,0,230394,,*00",  /* minute 60 */
+      "$GPRMC,1235x9,A,4807.0380,N,01131.0000,E,0,0,230394,,*00"}, /* not a digit */
+     true},
+    /* in range, but no such day: the platform refuses it */
+    {"refused by the platform",
+     {"$GPRMC,123519,A,4807.0380,N,01131.0000,E,0,0,310294,,*00"}, true},
+    {"13-field RMC",
+     {"$GNRMC,123519.00,A,4807.0380,N,01131.0000,E,0.0,,230394,,,A,V*00"}, false},
+};
+
+TEST_F(GpsWiring, OnlyTheFirstValidRmcSetsTheClock) {
+  for (const NoClockCase& c : kNoClockCases) {
+    SCOPED_TRACE(c.name);
+    clock_set = 0;
+    clock_timers = 0;
+    SYSTEMTIME known = {2001, 1, 0, 1, 0, 0, 0, 0};
+    ASSERT_TRUE(SetSystemTime(&known));
+    start();
+    for (const char* sentence : c.before) feed(pty, sentence);
+    EXPECT_EQ(0, clock_set);
+    EXPECT_EQ(0, clock_timers.load());
+    EXPECT_EQ(c.fix_before ? 1 : 0, gps_wiring_has_fix()) << "the indicator follows the record";
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    EXPECT_EQ(2001, now.wYear);
+    /* the attempt is still there for the next valid RMC */
+    expect_clock_from_fix(pty);
+    gps_wiring_stop();
+  }
 }
 
-TEST_F(GpsWiring, GgaFixAfterNoFixRmcAlsoSetsTheClock) {
+TEST_F(GpsWiring, StatusChangesReachTheObserver) {
+  static std::string seen;
+  seen.clear();
+  gps_wiring_set_observer([](char status) { seen += status; });
   start();
   feed(pty, kNoFix);
-  feed(pty, "$GPGGA,092750,4807.0380,N,01131.0000,E,1,8,1.03,61.7,M,55.2,M,,*00");
-  EXPECT_TRUE(eventually([] { pump(); return clock_timers.load() == 1; }));
-  SYSTEMTIME now;
-  GetSystemTime(&now);
-  /* the date of the RMC without fix, the time of the GGA */
-  EXPECT_EQ(2094, now.wYear);
-  EXPECT_EQ(9, now.wHour);
-  EXPECT_EQ(27, now.wMinute);
+  feed(pty, kFix);
+  feed(pty, kLaterFix);
+  feed(pty, "$GPGGA,092750,4807.0380,N,01131.0000,E,0,8,1.03,61.7,M,55.2,M,,*00");
+  gps_wiring_stop();
+  gps_wiring_set_observer(nullptr);
+  /* started with no fix; unchanged statuses are not reported again */
+  EXPECT_EQ("VAVN", seen);
 }
 
 }  // namespace

@@ -46,6 +46,15 @@ double field_value(const Sentence& s, const char* field) {
 
 bool is_empty(const char* field) { return *field == ','; }
 
+/* The two-digit number at `at` of a field when both characters are digits
+ * inside the sentence, else -1. */
+int strict_digits2(const Sentence& s, const char* field, int at) {
+  const char* p = field + at;
+  if (p < s.begin || p + 2 > s.end) return -1;
+  if (p[0] < '0' || p[0] > '9' || p[1] < '0' || p[1] > '9') return -1;
+  return (p[0] - '0') * 10 + (p[1] - '0');
+}
+
 /* A double as a float; values beyond the float range become infinities
  * (a plain conversion of them is undefined). */
 float to_float(double value) {
@@ -90,7 +99,7 @@ void take_position(VxGpsData* data, const Sentence& s, const char* lat, const ch
 int parse_rmc(VxGpsData* data, const Sentence& s) {
   const char* f[20];
   int count = vx_gps_split_fields(f, 20, s.begin, (int)(s.end - s.begin));
-  if (count != 11 && count != 12) {
+  if (!vx_gps_field_count_ok(VX_GPS_TYPE_RMC, count)) {
     data->rmc_valid = 0;
     return 0;
   }
@@ -129,7 +138,7 @@ int parse_rmc(VxGpsData* data, const Sentence& s) {
 int parse_gga(VxGpsData* data, const Sentence& s) {
   const char* f[20];
   int count = vx_gps_split_fields(f, 20, s.begin, (int)(s.end - s.begin));
-  if (count != 14) return 0;
+  if (!vx_gps_field_count_ok(VX_GPS_TYPE_GGA, count)) return 0;
   data->updated = 1;
   if (!data->rmc_valid) {
     if (data->parse_time) take_time(data, s, f[1]);
@@ -148,7 +157,7 @@ int parse_gga(VxGpsData* data, const Sentence& s) {
 int parse_gsv(VxGpsData* data, const Sentence& s) {
   const char* f[30];
   int count = vx_gps_split_fields(f, 30, s.begin, (int)(s.end - s.begin));
-  if (count != 7 && count != 11 && count != 15 && count != 19) return 0;
+  if (!vx_gps_field_count_ok(VX_GPS_TYPE_GSV, count)) return 0;
   EnterCriticalSection(&data->lock);
   if (*f[2] == '1') {
     data->updated = 0;
@@ -228,6 +237,55 @@ int vx_gps_data_free(VxGpsData* data) {
   if (data->lock_ready) DeleteCriticalSection(&data->lock);
   vx_mem_free(data);
   return 1;
+}
+
+int vx_gps_field_count_ok(int type, int count) {
+  switch (type) {
+    case VX_GPS_TYPE_RMC: return count == 11 || count == 12;
+    case VX_GPS_TYPE_GGA: return count == 14;
+    case VX_GPS_TYPE_GSV: return count == 7 || count == 11 || count == 15 || count == 19;
+  }
+  return 0;
+}
+
+int vx_gps_rmc_clock(const char* sentence, int length, SYSTEMTIME* time) {
+  if (!sentence || length < 6 || sentence[3] != 'R' || sentence[4] != 'M' || sentence[5] != 'C')
+    return VX_GPS_CLOCK_NOT_RMC;
+  const Sentence s = {sentence, sentence + length};
+  const char* f[20];
+  if (!vx_gps_field_count_ok(VX_GPS_TYPE_RMC, vx_gps_split_fields(f, 20, sentence, length)))
+    return VX_GPS_CLOCK_FIELDS;
+  if (*f[2] == 'V') return VX_GPS_CLOCK_NO_FIX;
+  if (*f[2] != 'A') return VX_GPS_CLOCK_NO_STATUS;
+  const int hour = strict_digits2(s, f[1], 0), minute = strict_digits2(s, f[1], 2);
+  const int second = strict_digits2(s, f[1], 4);
+  const int day = strict_digits2(s, f[9], 0), month = strict_digits2(s, f[9], 2);
+  const int year = strict_digits2(s, f[9], 4);
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 ||
+      day < 1 || day > 31 || month < 1 || month > 12 || year < 0)
+    return VX_GPS_CLOCK_RANGE;
+  if (time) {
+    memset(time, 0, sizeof *time);
+    time->wYear = (WORD)(2000 + year);
+    time->wMonth = (WORD)month;
+    time->wDay = (WORD)day;
+    time->wHour = (WORD)hour;
+    time->wMinute = (WORD)minute;
+    time->wSecond = (WORD)second;
+  }
+  return VX_GPS_CLOCK_OK;
+}
+
+const char* vx_gps_clock_reason(int code) {
+  switch (code) {
+    case VX_GPS_CLOCK_OK: return "valid fix";
+    case VX_GPS_CLOCK_NOT_RMC: return "not an RMC sentence";
+    case VX_GPS_CLOCK_FIELDS: return "RMC of a field count the parser ignores";
+    case VX_GPS_CLOCK_NO_FIX: return "RMC status V (no fix)";
+    case VX_GPS_CLOCK_NO_STATUS: return "RMC status empty or unknown";
+    case VX_GPS_CLOCK_RANGE: return "RMC time or date out of range";
+  }
+  return "unknown";
 }
 
 int vx_gps_split_fields(const char** fields, int size, const char* sentence, int length) {

@@ -64,6 +64,26 @@ int vx_gps_parse_sentence(VxGpsData* data, const char* sentence, int length, int
  * sentences were parsed. Bytes outside sentences are skipped. */
 int vx_gps_parse(VxGpsData* data, const char* buffer, int length);
 
+/* 1 when `count` fields (after the address) is a count the parser accepts
+ * for a sentence of `type`: RMC 11 or 12, GGA 14, GSV 7, 11, 15 or 19. */
+int vx_gps_field_count_ok(int type, int count);
+
+/* Why a sentence can or cannot set the device clock (vx_gps_rmc_clock). */
+#define VX_GPS_CLOCK_OK 0
+#define VX_GPS_CLOCK_NOT_RMC 1     /* not an RMC sentence */
+#define VX_GPS_CLOCK_FIELDS 2      /* an RMC of a field count the parser ignores */
+#define VX_GPS_CLOCK_NO_FIX 3      /* status 'V' */
+#define VX_GPS_CLOCK_NO_STATUS 4   /* status empty or neither 'A' nor 'V' */
+#define VX_GPS_CLOCK_RANGE 5       /* time or date not six digits in range */
+/* The clock an RMC sentence gives: when it has an accepted field count,
+ * status 'A', and a time hhmmss (hours below 24, minutes and seconds below
+ * 60) and a date ddmmyy (day 1 to 31, month 1 to 12) of digits, fills *time
+ * (UTC, year 2000 + yy, milliseconds 0) and returns VX_GPS_CLOCK_OK; else
+ * one of the reasons above and *time is left alone. Reads only the sentence. */
+int vx_gps_rmc_clock(const char* sentence, int length, SYSTEMTIME* time);
+/* A short English text of a VX_GPS_CLOCK_... code. */
+const char* vx_gps_clock_reason(int code);
+
 /* Splits a sentence into fields: fields[0] is the sentence start; every
  * comma from index 6 up to but excluding length - 3 makes the next entry
  * point after it, until `size` - 1 commas were taken. Returns the number of

@@ -43,63 +43,16 @@ void deliver(VxGpsPort* port, const char* bytes, int length) {
   if (port->sentence_callback) port->sentence_callback(port, WM_GPS_SENTENCE, bytes, length);
 }
 
-/* The framing state of the reader: the bytes held, how far they were
- * scanned, and where the sentence in progress starts (-1: none). */
-struct Framer {
-  char* buffer;
-  int fill;
-  int scan;
-  int start;
-};
-
-/* Delivers every complete sentence of the held bytes and keeps what can
- * still become one. */
-void frame(VxGpsPort* port, Framer* f) {
-  while (f->scan < f->fill) {
-    char* at = f->buffer + f->scan;
-    const int left = f->fill - f->scan;
-    if (f->start < 0) {
-      char* dollar = (char*)memchr(at, '$', left);
-      if (!dollar) {
-        f->fill = f->scan = 0;
-        return;
-      }
-      f->start = (int)(dollar - f->buffer);
-      f->scan = f->start + 1;
-      continue;
-    }
-    int i = 0;
-    while (i < left && at[i] != '$' && at[i] != '\n') i++;
-    if (i == left) {
-      f->scan = f->fill;
-      break;
-    }
-    if (at[i] == '$') {
-      f->start = f->scan + i; /* a new sentence: the bytes before are dropped */
-      f->scan = f->start + 1;
-      continue;
-    }
-    const int end = f->scan + i; /* the line feed */
-    deliver(port, f->buffer + f->start, end - f->start + 1);
-    f->start = -1;
-    f->scan = end + 1;
-  }
-  if (f->start < 0) {
-    f->fill = f->scan = 0;
-  } else if (f->start >= VX_GPS_COMPACT_AT) {
-    const int kept = f->fill - f->start;
-    memmove(f->buffer, f->buffer + f->start, kept);
-    f->fill = kept;
-    f->scan = kept;
-    f->start = 0;
-  }
+void deliver_to_port(void* context, const char* bytes, int length) {
+  deliver((VxGpsPort*)context, bytes, length);
 }
 
 DWORD WINAPI reader(LPVOID parameter) {
   VxGpsPort* port = (VxGpsPort*)parameter;
   char buffer[VX_GPS_BUFFER_SIZE];
   memset(buffer, 0, sizeof buffer);
-  Framer f = {buffer, 0, 0, -1};
+  VxGpsFramer f;
+  vx_gps_framer_init(&f, buffer, VX_GPS_BUFFER_SIZE);
   if (port->port) {
     PurgeComm(port->port, kPurgeAll);
     PurgeComm(port->port, kPurgeAll);
@@ -125,28 +78,24 @@ DWORD WINAPI reader(LPVOID parameter) {
       pause(port->idle_delay_ms);
       continue;
     }
-    /* A sentence in progress that left no room is dropped whole: no NMEA
-     * sentence comes near the buffer's size. */
-    if (f.fill >= VX_GPS_BUFFER_SIZE) f.fill = f.scan = 0, f.start = -1;
-    const DWORD room = (DWORD)(VX_GPS_BUFFER_SIZE - f.fill);
-    if (request > room) request = room;
+    int room = 0;
+    char* fresh = vx_gps_framer_space(&f, &room);
+    if (request > (DWORD)room) request = (DWORD)room;
     DWORD got = 0;
     EnterCriticalSection(&port->lock);
-    BOOL ok = ReadFile(port->port, buffer + f.fill, request, &got, nullptr);
+    BOOL ok = ReadFile(port->port, fresh, request, &got, nullptr);
     LeaveCriticalSection(&port->lock);
     if (!ok || got == 0) {
       pause(port->idle_delay_ms);
       continue;
     }
-    char* fresh = buffer + f.fill;
     if (port->raw_callback) port->raw_callback(port, 0, fresh, (int)got);
     if (port->capture_file != INVALID_HANDLE_VALUE) {
       DWORD written = 0;
       WriteFile(port->capture_file, fresh, got, &written, nullptr);
     }
     if (port->framing) {
-      f.fill += (int)got;
-      frame(port, &f);
+      vx_gps_framer_push(&f, (int)got, deliver_to_port, port);
     } else {
       deliver(port, fresh, (int)got);
     }
@@ -155,6 +104,63 @@ DWORD WINAPI reader(LPVOID parameter) {
 }
 
 }  // namespace
+
+void vx_gps_framer_init(VxGpsFramer* f, char* buffer, int capacity) {
+  f->buffer = buffer;
+  f->capacity = capacity;
+  f->fill = f->scan = 0;
+  f->start = -1;
+}
+
+char* vx_gps_framer_space(VxGpsFramer* f, int* room) {
+  /* A sentence in progress that left no room is dropped whole: no NMEA
+   * sentence comes near the buffer's size. */
+  if (f->fill >= f->capacity) f->fill = f->scan = 0, f->start = -1;
+  *room = f->capacity - f->fill;
+  return f->buffer + f->fill;
+}
+
+void vx_gps_framer_push(VxGpsFramer* f, int count, VxGpsSentenceSink sink, void* context) {
+  f->fill += count;
+  while (f->scan < f->fill) {
+    char* at = f->buffer + f->scan;
+    const int left = f->fill - f->scan;
+    if (f->start < 0) {
+      char* dollar = (char*)memchr(at, '$', left);
+      if (!dollar) {
+        f->fill = f->scan = 0;
+        return;
+      }
+      f->start = (int)(dollar - f->buffer);
+      f->scan = f->start + 1;
+      continue;
+    }
+    int i = 0;
+    while (i < left && at[i] != '$' && at[i] != '\n') i++;
+    if (i == left) {
+      f->scan = f->fill;
+      break;
+    }
+    if (at[i] == '$') {
+      f->start = f->scan + i; /* a new sentence: the bytes before are dropped */
+      f->scan = f->start + 1;
+      continue;
+    }
+    const int end = f->scan + i; /* the line feed */
+    sink(context, f->buffer + f->start, end - f->start + 1);
+    f->start = -1;
+    f->scan = end + 1;
+  }
+  if (f->start < 0) {
+    f->fill = f->scan = 0;
+  } else if (f->start >= VX_GPS_COMPACT_AT) {
+    const int kept = f->fill - f->start;
+    memmove(f->buffer, f->buffer + f->start, kept);
+    f->fill = kept;
+    f->scan = kept;
+    f->start = 0;
+  }
+}
 
 int vx_gps_port_init(VxGpsPort* port) {
   if (!port) return 0;

@@ -15,6 +15,27 @@
 #define VX_GPS_COMPACT_AT 7168
 #define VX_GPS_MARKER_SIZE 4
 
+/* The reader's framing over a buffer of its own: bytes are appended where
+ * vx_gps_framer_space says, then vx_gps_framer_push hands every complete
+ * sentence ('$' to the line feed inclusive, a later '$' restarting it) to
+ * the sink, in place, and keeps an incomplete one (moved to the front once
+ * it starts at VX_GPS_COMPACT_AT or later). */
+typedef void (*VxGpsSentenceSink)(void* context, const char* sentence, int length);
+typedef struct VxGpsFramer {
+  char* buffer;
+  int capacity;
+  int fill;   /* bytes held */
+  int scan;   /* how far they were scanned */
+  int start;  /* where the sentence in progress starts, -1: none */
+} VxGpsFramer;
+
+void vx_gps_framer_init(VxGpsFramer* framer, char* buffer, int capacity);
+/* Where the next bytes go and how many fit (*room). A sentence in progress
+ * that filled the whole buffer is dropped first. */
+char* vx_gps_framer_space(VxGpsFramer* framer, int* room);
+/* Takes `count` bytes written at vx_gps_framer_space and frames them. */
+void vx_gps_framer_push(VxGpsFramer* framer, int count, VxGpsSentenceSink sink, void* context);
+
 struct VxGpsPort;
 /* Called on the reader thread with (port, code, bytes, length): code
  * WM_GPS_SENTENCE for a sentence, 0 for a raw chunk. The bytes are valid

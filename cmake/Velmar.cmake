@@ -36,7 +36,8 @@ function(velmar_tests)
     target_compile_definitions(${name} PRIVATE
       VELMAR_TESTDATA="${drive}${VELMAR_SHARED_DIR}/testdata"
       VELMAR_SOURCE_DIR="${drive}${CMAKE_SOURCE_DIR}"
-      VELMAR_BINARY_DIR="${drive}${CMAKE_BINARY_DIR}")
+      VELMAR_BINARY_DIR="${drive}${CMAKE_BINARY_DIR}"
+      VELMAR_LATIN_FONT="${drive}${VELMAR_LATIN_FONT_FILE}")
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES TIMEOUT 300)
     if(VELMAR_WINDOWS)

@@ -159,13 +159,23 @@ TEST(ChineseGlyphs, ThePagesFacesHaveThem) {
     SelectObject(canvas.dc, old);
     DeleteObject(font);
   }
-  /* A font that has no Chinese glyph says so. Under Wine that needs Wine's
-   * own Tahoma (fonts-wine, which scripts/test-windows installs and checks):
-   * without it Wine puts the CJK font of the build's font set in its place. */
+  /* A font that has no Chinese glyph says so. The test names that font by
+   * file (DejaVu Sans, which scripts/setup installs): under Wine a face name
+   * such as "Tahoma" may resolve to whatever the machine has, and in a zh_CN
+   * prefix that is the CJK font. The host resolves every face to a font with
+   * Chinese glyphs, so it needs no file. */
   Canvas canvas(40, 40);
   LOGFONTW lf{};
   lf.lfHeight = 20;
+#ifdef _WIN32
+  std::wstring latin_file = L"" VELMAR_LATIN_FONT;
+  std::replace(latin_file.begin(), latin_file.end(), L'/', L'\\');
+  ASSERT_GT(AddFontResourceExW(latin_file.c_str(), FR_PRIVATE, 0), 0)
+      << "the tests' Latin font is missing: " << VELMAR_LATIN_FONT;
+  lstrcpynW(lf.lfFaceName, TEXT("DejaVu Sans"), LF_FACESIZE);
+#else
   lstrcpynW(lf.lfFaceName, TEXT("Tahoma"), LF_FACESIZE);
+#endif
   WORD glyphs[2] = {0, 0};
   HFONT latin = CreateFontIndirectW(&lf);
   HGDIOBJ old = SelectObject(canvas.dc, latin);
@@ -176,6 +186,9 @@ TEST(ChineseGlyphs, ThePagesFacesHaveThem) {
                         glyphs[1] != 0xFFFF);
   SelectObject(canvas.dc, old);
   DeleteObject(latin);
+#ifdef _WIN32
+  RemoveFontResourceExW(latin_file.c_str(), FR_PRIVATE, 0);
+#endif
 }
 
 TEST_F(TextTest, ChineseTextIsDrawnInsideItsRectangle) {

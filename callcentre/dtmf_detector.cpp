@@ -1,9 +1,24 @@
 #include "dtmf_detector.h"
 
 #include <math.h>
+#include <string.h>
+
+#include <atomic>
+#include <type_traits>
+
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#define DTMF_X86 1
+#include <immintrin.h>
+#endif
 
 #include "dtmf_commands.h"
 #include "shell_globals.h"
+
+/* The powers are the plain double arithmetic on every build, never fused
+ * multiply-adds: the build passes -ffp-contract=off, and clang honours this. */
+#ifdef __clang__
+#pragma STDC FP_CONTRACT OFF
+#endif
 
 DtmfDetector dtmf_detector;
 
@@ -89,9 +104,21 @@ static void log_verdict(const WCHAR* message, bool valid) {
   fclose(f);
 }
 
+/* Notifies the observer, if any. */
+static void observe(DtmfDetector* d, const DtmfEvent& event) {
+  if (d->observer) d->observer(d->observer_context, &event);
+}
+
+void dtmf_detector_observe(DtmfDetector* d, DtmfObserver observer, void* context) {
+  if (!d) return;
+  d->observer = observer;
+  d->observer_context = context;
+}
+
 /* Aligns and checks the collected message. True when it is valid; the check
- * digits are then cut off. A message that is not valid is dropped. */
-static bool end_message(DtmfDetector* d) {
+ * digits are then cut off. A message that is not valid is dropped. `end` is
+ * the block's end in the samples being fed (for the observer). */
+static bool end_message(DtmfDetector* d, int end) {
   WCHAR* m = d->message;
   int length = d->message_length;
   m[length] = 0;
@@ -102,7 +129,9 @@ static bool end_message(DtmfDetector* d) {
       break;
     }
   }
+  DtmfEvent event = {DTMF_EVENT_MESSAGE, end, 0, 0, DTMF_VERDICT_NO_HASH, m};
   if (hash < 0) {
+    observe(d, event);
     d->message_length = 0;
     return false;
   }
@@ -113,20 +142,17 @@ static bool end_message(DtmfDetector* d) {
   dtmf_check_digits(m, n - 2, check);
   bool valid = m[n - 2] == check[0] && m[n - 1] == check[1];
   if (debug_level >= 3) log_verdict(m, valid);
+  event.verdict = valid ? DTMF_VERDICT_VALID : DTMF_VERDICT_CHECK_DIGITS;
+  observe(d, event);
   m[n - 2] = 0;
   /* Delivered or dropped, the collected digits are used up. */
   d->message_length = 0;
   return valid;
 }
 
-/* One complete block: its powers, its key and the tone and message logic.
- * True when a valid message has ended. */
-static bool end_block(DtmfDetector* d) {
-  for (int k = 0; k < DTMF_FREQUENCIES; k++) {
-    d->power[k] = d->q1[k] * d->q1[k] + d->q2[k] * d->q2[k] - d->coefficient[k] * d->q1[k] * d->q2[k];
-    d->q1[k] = d->q2[k] = 0.0;
-  }
-  d->block_samples = 0;
+/* The decisions of one complete block whose powers are in d->power: its key
+ * and the tone and message logic. True when a valid message has ended. */
+static bool block_logic(DtmfDetector* d, int end) {
   char key = dtmf_decide_key(d->power, d->run, d->last);
   d->last = key;
   if (debug_level >= 4) log_frame(d->power, key);
@@ -159,26 +185,356 @@ static bool end_block(DtmfDetector* d) {
       d->message[d->message_length] = (WCHAR)(unsigned char)d->candidates[best].key;
       d->message_length++;
       if (d->message_length >= DTMF_DETECTOR_MESSAGE_SIZE) d->message_length = 0;
+      DtmfEvent event = {DTMF_EVENT_DIGIT, end, d->candidates[best].key, d->candidates[best].count, 0, nullptr};
+      observe(d, event);
     }
     d->run = 1;
     return false;
   }
   d->run++;
-  if (d->run > DTMF_PAUSE_BLOCKS && d->message_length > 0) return end_message(d);
+  if (d->run > DTMF_PAUSE_BLOCKS && d->message_length > 0) return end_message(d, end);
   return false;
 }
+
+/* The same, then the observer hears of the block. */
+static bool end_block(DtmfDetector* d, int end) {
+  bool ended = block_logic(d, end);
+  if (d->observer) {
+    DtmfEvent event = {DTMF_EVENT_BLOCK, end, d->last, 0, 0, nullptr};
+    observe(d, event);
+  }
+  return ended;
+}
+
+/* ---- The filters ----
+ * A lane is one block's filters over n samples (at most 205), from the state
+ * q1, q2, which it leaves updated. Each path's kernel runs a set of lanes,
+ * several in flight, with the arithmetic of the scalar code in the same
+ * order: per sample x and filter k, q0 = c[k] * q1[k] - q2[k] + x. */
+
+typedef struct FilterLane {
+  const short* x;
+  int n;
+  double q1[DTMF_FREQUENCIES];
+  double q2[DTMF_FREQUENCIES];
+} FilterLane;
+
+/* Runs count lanes, the longest first (sorted by n, descending). */
+typedef void (*FilterLanes)(const double* c, FilterLane* lanes, int count);
+
+static void power_of(const double* c, const double* q1, const double* q2, double* power) {
+  for (int k = 0; k < DTMF_FREQUENCIES; k++) power[k] = q1[k] * q1[k] + q2[k] * q2[k] - c[k] * q1[k] * q2[k];
+}
+
+static void scalar_lanes(const double* c, FilterLane* lanes, int count) {
+  for (int j = 0; j < count; j++) {
+    FilterLane& l = lanes[j];
+    for (int i = 0; i < l.n; i++) {
+      double x = (double)l.x[i];
+      for (int k = 0; k < DTMF_FREQUENCIES; k++) {
+        double q0 = c[k] * l.q1[k] - l.q2[k] + x;
+        l.q2[k] = l.q1[k];
+        l.q1[k] = q0;
+      }
+    }
+  }
+}
+
+#ifdef DTMF_X86
+
+/* The templates below are generic; each path's entry point, compiled for
+ * its target, has them all inlined (flatten). Their vector signatures never
+ * cross a call. */
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+/* The samples of B lanes, the longest first, as doubles. */
+template <int B>
+struct LaneSamples {
+  alignas(32) double x[B][DTMF_BLOCK_SAMPLES];
+};
+
+/* Runs a group of B lanes (lanes[0].n >= ... >= lanes[B-1].n), all B in
+ * flight while every lane has samples, then fewer. V is the vector type with
+ * W doubles; R = 8 / W registers per lane. Ops supplies load, store,
+ * broadcast and the arithmetic. */
+template <int B, class Ops>
+static inline void run_group(const double* c, FilterLane* lanes) {
+  typedef typename Ops::V V;
+  const int R = DTMF_FREQUENCIES / Ops::W;
+  LaneSamples<B> s;
+  for (int j = 0; j < B; j++)
+    for (int i = 0; i < lanes[j].n; i++) s.x[j][i] = (double)lanes[j].x[i];
+  V cv[R], a[B][R], b[B][R];
+  for (int r = 0; r < R; r++) cv[r] = Ops::load(c + r * Ops::W);
+  for (int j = 0; j < B; j++) {
+    for (int r = 0; r < R; r++) {
+      a[j][r] = Ops::load(lanes[j].q1 + r * Ops::W);
+      b[j][r] = Ops::load(lanes[j].q2 + r * Ops::W);
+    }
+  }
+  /* One sample of the first A lanes; A is a constant, so that the lanes'
+   * state stays in registers. */
+  auto steps = [&](auto lanes_active, int i) {
+    const int A = decltype(lanes_active)::value;
+#pragma GCC unroll 4
+    for (int j = 0; j < A; j++) {
+      V xv = Ops::broadcast(&s.x[j][i]);
+#pragma GCC unroll 4
+      for (int r = 0; r < R; r++) {
+        V q0 = Ops::add(Ops::sub(Ops::mul(cv[r], a[j][r]), b[j][r]), xv);
+        b[j][r] = a[j][r];
+        a[j][r] = q0;
+      }
+    }
+  };
+  int i = 0;
+  for (; i < lanes[B - 1].n; i++) steps(std::integral_constant<int, B>(), i);
+  if constexpr (B > 1)
+    for (; i < lanes[B - 2].n; i++) steps(std::integral_constant<int, B - 1>(), i);
+  if constexpr (B > 2)
+    for (; i < lanes[B - 3].n; i++) steps(std::integral_constant<int, B - 2>(), i);
+  if constexpr (B > 3)
+    for (; i < lanes[B - 4].n; i++) steps(std::integral_constant<int, B - 3>(), i);
+  static_assert(B <= 4, "at most four lanes in flight");
+  for (int j = 0; j < B; j++) {
+    for (int r = 0; r < R; r++) {
+      Ops::store(lanes[j].q1 + r * Ops::W, a[j][r]);
+      Ops::store(lanes[j].q2 + r * Ops::W, b[j][r]);
+    }
+  }
+}
+
+/* Groups of B lanes, then the rest in smaller groups. */
+template <int B, class Ops>
+static inline void run_lanes(const double* c, FilterLane* lanes, int count) {
+  int j = 0;
+  for (; j + B <= count; j += B) run_group<B, Ops>(c, lanes + j);
+  if constexpr (B > 2)
+    for (; j + 2 <= count; j += 2) run_group<2, Ops>(c, lanes + j);
+  if (j < count) run_group<1, Ops>(c, lanes + j);
+}
+
+#define SSE2_FN __attribute__((target("sse2")))
+#define AVX2_FN __attribute__((target("avx2")))
+#define ENTRY_FN(isa) __attribute__((target(isa), flatten))
+
+/* SSE2: the eight filters in four registers of two lanes; two blocks in flight. */
+struct Sse2 {
+  typedef __m128d V;
+  static const int W = 2;
+  SSE2_FN static V load(const double* p) { return _mm_loadu_pd(p); }
+  SSE2_FN static void store(double* p, V v) { _mm_storeu_pd(p, v); }
+  SSE2_FN static V broadcast(const double* p) { return _mm_load1_pd(p); }
+  SSE2_FN static V mul(V a, V b) { return _mm_mul_pd(a, b); }
+  SSE2_FN static V sub(V a, V b) { return _mm_sub_pd(a, b); }
+  SSE2_FN static V add(V a, V b) { return _mm_add_pd(a, b); }
+};
+
+ENTRY_FN("sse2") static void sse2_lanes(const double* c, FilterLane* lanes, int count) {
+  run_lanes<2, Sse2>(c, lanes, count);
+}
+
+/* AVX2: the eight filters in two registers of four lanes, three blocks in
+ * flight to hide the latency of each filter's chain of multiply, subtract,
+ * add. Written out so that the twelve state registers never spill: each
+ * sample writes the new q1 over q2, and the two swap roles every sample. */
+struct Avx2Lane {
+  __m256d q1lo, q1hi, q2lo, q2hi;
+};
+
+#define AVX2_STEP(L, Q1LO, Q1HI, Q2LO, Q2HI, X)                              \
+  do {                                                                        \
+    __m256d x_ = _mm256_broadcast_sd(X);                                      \
+    L.Q2LO = _mm256_add_pd(_mm256_sub_pd(_mm256_mul_pd(c0, L.Q1LO), L.Q2LO), x_); \
+    L.Q2HI = _mm256_add_pd(_mm256_sub_pd(_mm256_mul_pd(c1, L.Q1HI), L.Q2HI), x_); \
+  } while (0)
+#define AVX2_FORTH(L, X) AVX2_STEP(L, q1lo, q1hi, q2lo, q2hi, X)
+#define AVX2_BACK(L, X) AVX2_STEP(L, q2lo, q2hi, q1lo, q1hi, X)
+#define AVX2_SWAP(L)                  \
+  do {                                \
+    __m256d t_ = L.q1lo;              \
+    L.q1lo = L.q2lo;                  \
+    L.q2lo = t_;                      \
+    t_ = L.q1hi;                      \
+    L.q1hi = L.q2hi;                  \
+    L.q2hi = t_;                      \
+  } while (0)
+
+/* The first A lanes (of B) up to sample `end`. */
+#define AVX2_PHASE(A, END)                              \
+  do {                                                  \
+    for (; i + 2 <= (END); i += 2) {                    \
+      AVX2_FORTH(l0, &s.x[0][i]);                       \
+      if (A > 1) AVX2_FORTH(l1, &s.x[A > 1][i]);        \
+      if (A > 2) AVX2_FORTH(l2, &s.x[2 * (A > 2)][i]);  \
+      AVX2_BACK(l0, &s.x[0][i + 1]);                    \
+      if (A > 1) AVX2_BACK(l1, &s.x[A > 1][i + 1]);     \
+      if (A > 2) AVX2_BACK(l2, &s.x[2 * (A > 2)][i + 1]); \
+    }                                                   \
+    if (i < (END)) {                                    \
+      AVX2_FORTH(l0, &s.x[0][i]);                       \
+      AVX2_SWAP(l0);                                    \
+      if (A > 1) {                                      \
+        AVX2_FORTH(l1, &s.x[A > 1][i]);                 \
+        AVX2_SWAP(l1);                                  \
+      }                                                 \
+      if (A > 2) {                                      \
+        AVX2_FORTH(l2, &s.x[2 * (A > 2)][i]);           \
+        AVX2_SWAP(l2);                                  \
+      }                                                 \
+      i++;                                              \
+    }                                                   \
+  } while (0)
+
+AVX2_FN static inline Avx2Lane avx2_load(const FilterLane& l) {
+  Avx2Lane v = {_mm256_loadu_pd(l.q1), _mm256_loadu_pd(l.q1 + 4), _mm256_loadu_pd(l.q2),
+                _mm256_loadu_pd(l.q2 + 4)};
+  return v;
+}
+
+AVX2_FN static inline void avx2_store(const Avx2Lane& v, FilterLane* l) {
+  _mm256_storeu_pd(l->q1, v.q1lo);
+  _mm256_storeu_pd(l->q1 + 4, v.q1hi);
+  _mm256_storeu_pd(l->q2, v.q2lo);
+  _mm256_storeu_pd(l->q2 + 4, v.q2hi);
+}
+
+/* B lanes, 1-3, the longest first. */
+template <int B>
+AVX2_FN static inline void avx2_group(const double* c, FilterLane* lanes) {
+  LaneSamples<3> s;
+  for (int j = 0; j < B; j++)
+    for (int i = 0; i < lanes[j].n; i++) s.x[j][i] = (double)lanes[j].x[i];
+  const __m256d c0 = _mm256_loadu_pd(c), c1 = _mm256_loadu_pd(c + 4);
+  Avx2Lane l0 = avx2_load(lanes[0]), l1 = l0, l2 = l0;
+  if (B > 1) l1 = avx2_load(lanes[B > 1]);
+  if (B > 2) l2 = avx2_load(lanes[2 * (B > 2)]);
+  int i = 0;
+  AVX2_PHASE(B, lanes[B - 1].n);
+  if (B > 2) AVX2_PHASE(2, lanes[1].n);
+  if (B > 1) AVX2_PHASE(1, lanes[0].n);
+  avx2_store(l0, &lanes[0]);
+  if (B > 1) avx2_store(l1, &lanes[B > 1]);
+  if (B > 2) avx2_store(l2, &lanes[2 * (B > 2)]);
+}
+
+ENTRY_FN("avx2") static void avx2_lanes(const double* c, FilterLane* lanes, int count) {
+  int j = 0;
+  for (; j + 3 <= count; j += 3) avx2_group<3>(c, lanes + j);
+  if (count - j == 2) avx2_group<2>(c, lanes + j);
+  if (count - j == 1) avx2_group<1>(c, lanes + j);
+}
+
+#pragma GCC diagnostic pop
+#endif /* DTMF_X86 */
+
+struct FilterPath {
+  const char* name;
+  FilterLanes lanes;
+};
+
+static const FilterPath filter_paths[DTMF_PATHS] = {
+    {"scalar", scalar_lanes},
+#ifdef DTMF_X86
+    {"sse2", sse2_lanes},
+    {"avx2", avx2_lanes},
+#else
+    {"sse2", nullptr},
+    {"avx2", nullptr},
+#endif
+};
+
+int dtmf_path_available(int path) {
+  if (path == DTMF_PATH_SCALAR) return 1;
+#ifdef DTMF_X86
+  __builtin_cpu_init();
+  if (path == DTMF_PATH_SSE2) return __builtin_cpu_supports("sse2") ? 1 : 0;
+  if (path == DTMF_PATH_AVX2) return __builtin_cpu_supports("avx2") ? 1 : 0;
+#endif
+  return 0;
+}
+
+/* The path in use; -1 until the first feed chooses the fastest. */
+static std::atomic<int> path_in_use(-1);
+
+static int fastest_path() {
+  for (int p = DTMF_PATHS - 1; p > DTMF_PATH_SCALAR; p--)
+    if (dtmf_path_available(p)) return p;
+  return DTMF_PATH_SCALAR;
+}
+
+int dtmf_path(void) {
+  int p = path_in_use.load(std::memory_order_relaxed);
+  if (p < 0) {
+    p = fastest_path();
+    path_in_use.store(p, std::memory_order_relaxed);
+  }
+  return p;
+}
+
+int dtmf_set_path(int path) {
+  if (path == -1) path = fastest_path();
+  if (path < 0 || path >= DTMF_PATHS || !dtmf_path_available(path)) return 0;
+  path_in_use.store(path, std::memory_order_relaxed);
+  return 1;
+}
+
+const char* dtmf_path_name(int path) {
+  return path >= 0 && path < DTMF_PATHS ? filter_paths[path].name : "none";
+}
+
+/* Blocks whose filters run ahead of their decisions, at most. */
+#define DTMF_BLOCKS_AHEAD 12
 
 const WCHAR* dtmf_detector_feed(DtmfDetector* d, const short* samples, int count) {
   if (!d || !samples || count <= 0) return nullptr;
   if (!d->coefficients_ready) dtmf_detector_reset(d);
-  for (int i = 0; i < count; i++) {
-    double x = (double)samples[i];
-    for (int k = 0; k < DTMF_FREQUENCIES; k++) {
-      double q0 = d->coefficient[k] * d->q1[k] - d->q2[k] + x;
-      d->q2[k] = d->q1[k];
-      d->q1[k] = q0;
+  const FilterPath& path = filter_paths[dtmf_path()];
+  int at = 0;
+  while (at < count) {
+    /* The blocks ahead, in order: perhaps one begun in an earlier buffer,
+     * whole ones, perhaps one that ends in a later buffer. The kernel gets
+     * them the longest first; where[j] is block j's place there. */
+    FilterLane lanes[DTMF_BLOCKS_AHEAD];
+    int where[DTMF_BLOCKS_AHEAD];
+    int blocks = 0;
+    for (int pos = at; pos < count && blocks < DTMF_BLOCKS_AHEAD; blocks++) {
+      int begun = blocks == 0 ? d->block_samples : 0;
+      FilterLane l;
+      l.x = samples + pos;
+      l.n = DTMF_BLOCK_SAMPLES - begun;
+      if (l.n > count - pos) l.n = count - pos;
+      pos += l.n;
+      for (int k = 0; k < DTMF_FREQUENCIES; k++) {
+        l.q1[k] = begun ? d->q1[k] : 0.0;
+        l.q2[k] = begun ? d->q2[k] : 0.0;
+      }
+      int p = blocks;
+      for (; p > 0 && lanes[p - 1].n < l.n; p--) lanes[p] = lanes[p - 1];
+      lanes[p] = l;
+      for (int j = 0; j < blocks; j++)
+        if (where[j] >= p) where[j]++;
+      where[blocks] = p;
     }
-    if (++d->block_samples == DTMF_BLOCK_SAMPLES && end_block(d)) return d->message;
+    path.lanes(d->coefficient, lanes, blocks);
+    /* The decisions, block by block. */
+    for (int j = 0; j < blocks; j++) {
+      const FilterLane& l = lanes[where[j]];
+      at += l.n;
+      d->block_samples += l.n;
+      if (d->block_samples < DTMF_BLOCK_SAMPLES) {
+        for (int k = 0; k < DTMF_FREQUENCIES; k++) {
+          d->q1[k] = l.q1[k];
+          d->q2[k] = l.q2[k];
+        }
+        break;
+      }
+      power_of(d->coefficient, l.q1, l.q2, d->power);
+      for (int k = 0; k < DTMF_FREQUENCIES; k++) d->q1[k] = d->q2[k] = 0.0;
+      d->block_samples = 0;
+      if (end_block(d, at)) return d->message;
+    }
   }
   return nullptr;
 }

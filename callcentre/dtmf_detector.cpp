@@ -335,95 +335,85 @@ ENTRY_FN("sse2") static void sse2_lanes(const double* c, FilterLane* lanes, int 
   run_lanes<2, Sse2>(c, lanes, count);
 }
 
-/* AVX2: the eight filters in two registers of four lanes, three blocks in
- * flight to hide the latency of each filter's chain of multiply, subtract,
- * add. Written out so that the twelve state registers never spill: each
- * sample writes the new q1 over q2, and the two swap roles every sample. */
-struct Avx2Lane {
-  __m256d q1lo, q1hi, q2lo, q2hi;
-};
+/* AVX2: the eight filters of a block in two registers of four lanes, and
+ * several blocks in flight to hide the latency of each filter's chain of
+ * multiply, subtract, add. Only q1 stays in registers; q2, read and written
+ * once a sample, lives in memory (the barrier after each sample keeps it
+ * there), so that the sixteen registers hold enough blocks. */
+#ifndef DTMF_AVX2_IN_FLIGHT
+#define DTMF_AVX2_IN_FLIGHT 5
+#endif
 
-#define AVX2_STEP(L, Q1LO, Q1HI, Q2LO, Q2HI, X)                              \
-  do {                                                                        \
-    __m256d x_ = _mm256_broadcast_sd(X);                                      \
-    L.Q2LO = _mm256_add_pd(_mm256_sub_pd(_mm256_mul_pd(c0, L.Q1LO), L.Q2LO), x_); \
-    L.Q2HI = _mm256_add_pd(_mm256_sub_pd(_mm256_mul_pd(c1, L.Q1HI), L.Q2HI), x_); \
-  } while (0)
-#define AVX2_FORTH(L, X) AVX2_STEP(L, q1lo, q1hi, q2lo, q2hi, X)
-#define AVX2_BACK(L, X) AVX2_STEP(L, q2lo, q2hi, q1lo, q1hi, X)
-#define AVX2_SWAP(L)                  \
-  do {                                \
-    __m256d t_ = L.q1lo;              \
-    L.q1lo = L.q2lo;                  \
-    L.q2lo = t_;                      \
-    t_ = L.q1hi;                      \
-    L.q1hi = L.q2hi;                  \
-    L.q2hi = t_;                      \
+/* One sample i of lane J: q1 in the registers loJ, hiJ, q2 in q2[J]. */
+#define AVX2_STEP(J)                                                                          \
+  do {                                                                                        \
+    __m256d x_ = _mm256_broadcast_sd(&s.x[J][i]);                                             \
+    __m256d lo_ = _mm256_sub_pd(_mm256_mul_pd(c0, lo##J), _mm256_load_pd(q2[J]));            \
+    __m256d hi_ = _mm256_sub_pd(_mm256_mul_pd(c1, hi##J), _mm256_load_pd(q2[J] + 4));        \
+    _mm256_store_pd(q2[J], lo##J);                                                            \
+    _mm256_store_pd(q2[J] + 4, hi##J);                                                        \
+    lo##J = _mm256_add_pd(lo_, x_);                                                           \
+    hi##J = _mm256_add_pd(hi_, x_);                                                           \
   } while (0)
 
-/* The first A lanes (of B) up to sample `end`. */
-#define AVX2_PHASE(A, END)                              \
-  do {                                                  \
-    for (; i + 2 <= (END); i += 2) {                    \
-      AVX2_FORTH(l0, &s.x[0][i]);                       \
-      if (A > 1) AVX2_FORTH(l1, &s.x[A > 1][i]);        \
-      if (A > 2) AVX2_FORTH(l2, &s.x[2 * (A > 2)][i]);  \
-      AVX2_BACK(l0, &s.x[0][i + 1]);                    \
-      if (A > 1) AVX2_BACK(l1, &s.x[A > 1][i + 1]);     \
-      if (A > 2) AVX2_BACK(l2, &s.x[2 * (A > 2)][i + 1]); \
-    }                                                   \
-    if (i < (END)) {                                    \
-      AVX2_FORTH(l0, &s.x[0][i]);                       \
-      AVX2_SWAP(l0);                                    \
-      if (A > 1) {                                      \
-        AVX2_FORTH(l1, &s.x[A > 1][i]);                 \
-        AVX2_SWAP(l1);                                  \
-      }                                                 \
-      if (A > 2) {                                      \
-        AVX2_FORTH(l2, &s.x[2 * (A > 2)][i]);           \
-        AVX2_SWAP(l2);                                  \
-      }                                                 \
-      i++;                                              \
-    }                                                   \
-  } while (0)
+/* Samples up to `end` of the first A lanes. */
+#define AVX2_PHASE(A, END)                                     \
+  for (; i < (END); i++) {                                     \
+    AVX2_STEP(0);                                              \
+    if (A > 1) AVX2_STEP(1);                                   \
+    if (A > 2) AVX2_STEP(2);                                   \
+    if (A > 3) AVX2_STEP(3);                                   \
+    if (A > 4) AVX2_STEP(4);                                   \
+    __asm__ __volatile__("" : : "r"(&q2[0][0]) : "memory");    \
+  }
 
-AVX2_FN static inline Avx2Lane avx2_load(const FilterLane& l) {
-  Avx2Lane v = {_mm256_loadu_pd(l.q1), _mm256_loadu_pd(l.q1 + 4), _mm256_loadu_pd(l.q2),
-                _mm256_loadu_pd(l.q2 + 4)};
-  return v;
-}
+#define AVX2_LOAD(J)                                   \
+  __m256d lo##J = _mm256_setzero_pd(), hi##J = lo##J;  \
+  if (B > J) {                                         \
+    lo##J = _mm256_loadu_pd(lanes[J].q1);              \
+    hi##J = _mm256_loadu_pd(lanes[J].q1 + 4);          \
+  }
+#define AVX2_SAVE(J)                              \
+  if (B > J) {                                    \
+    _mm256_storeu_pd(lanes[J].q1, lo##J);         \
+    _mm256_storeu_pd(lanes[J].q1 + 4, hi##J);     \
+  }
 
-AVX2_FN static inline void avx2_store(const Avx2Lane& v, FilterLane* l) {
-  _mm256_storeu_pd(l->q1, v.q1lo);
-  _mm256_storeu_pd(l->q1 + 4, v.q1hi);
-  _mm256_storeu_pd(l->q2, v.q2lo);
-  _mm256_storeu_pd(l->q2 + 4, v.q2hi);
-}
-
-/* B lanes, 1-3, the longest first. */
+/* B lanes (1-5), the longest first. */
 template <int B>
-AVX2_FN static inline void avx2_group(const double* c, FilterLane* lanes) {
-  LaneSamples<3> s;
-  for (int j = 0; j < B; j++)
-    for (int i = 0; i < lanes[j].n; i++) s.x[j][i] = (double)lanes[j].x[i];
+AVX2_FN static inline __attribute__((always_inline)) void avx2_group(const double* c, FilterLane* lanes) {
+  static_assert(B >= 1 && B <= 5, "one to five blocks in flight");
+  LaneSamples<5> s;
+  alignas(32) double q2[5][8];
+  int n[5] = {};
+  for (int j = 0; j < B; j++) {
+    n[j] = lanes[j].n;
+    for (int i = 0; i < n[j]; i++) s.x[j][i] = (double)lanes[j].x[i];
+    for (int k = 0; k < DTMF_FREQUENCIES; k++) q2[j][k] = lanes[j].q2[k];
+  }
   const __m256d c0 = _mm256_loadu_pd(c), c1 = _mm256_loadu_pd(c + 4);
-  Avx2Lane l0 = avx2_load(lanes[0]), l1 = l0, l2 = l0;
-  if (B > 1) l1 = avx2_load(lanes[B > 1]);
-  if (B > 2) l2 = avx2_load(lanes[2 * (B > 2)]);
+  AVX2_LOAD(0) AVX2_LOAD(1) AVX2_LOAD(2) AVX2_LOAD(3) AVX2_LOAD(4)
   int i = 0;
-  AVX2_PHASE(B, lanes[B - 1].n);
-  if (B > 2) AVX2_PHASE(2, lanes[1].n);
-  if (B > 1) AVX2_PHASE(1, lanes[0].n);
-  avx2_store(l0, &lanes[0]);
-  if (B > 1) avx2_store(l1, &lanes[B > 1]);
-  if (B > 2) avx2_store(l2, &lanes[2 * (B > 2)]);
+  AVX2_PHASE(B, n[B - 1])
+  if (B > 1) AVX2_PHASE(B - 1, n[B > 1 ? B - 2 : 0])
+  if (B > 2) AVX2_PHASE(B - 2, n[B > 2 ? B - 3 : 0])
+  if (B > 3) AVX2_PHASE(B - 3, n[B > 3 ? B - 4 : 0])
+  if (B > 4) AVX2_PHASE(B - 4, n[0])
+  AVX2_SAVE(0) AVX2_SAVE(1) AVX2_SAVE(2) AVX2_SAVE(3) AVX2_SAVE(4)
+  for (int j = 0; j < B; j++)
+    for (int k = 0; k < DTMF_FREQUENCIES; k++) lanes[j].q2[k] = q2[j][k];
 }
 
 ENTRY_FN("avx2") static void avx2_lanes(const double* c, FilterLane* lanes, int count) {
+  const int B = DTMF_AVX2_IN_FLIGHT;
   int j = 0;
-  for (; j + 3 <= count; j += 3) avx2_group<3>(c, lanes + j);
-  if (count - j == 2) avx2_group<2>(c, lanes + j);
-  if (count - j == 1) avx2_group<1>(c, lanes + j);
+  for (; j + B <= count; j += B) avx2_group<B>(c, lanes + j);
+  switch (count - j) {
+    case 4: avx2_group<4>(c, lanes + j); break;
+    case 3: avx2_group<3>(c, lanes + j); break;
+    case 2: avx2_group<2>(c, lanes + j); break;
+    case 1: avx2_group<1>(c, lanes + j); break;
+  }
 }
 
 #pragma GCC diagnostic pop

@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 #include <spandsp.h>
 #include <stdio.h>
+#include <unistd.h>
 
 #include <map>
 #include <string>
@@ -129,6 +130,7 @@ BENCHMARK(BM_DtmfDetectorPath)->DenseRange(0, DTMF_PATHS - 1);
 /* The console's table, then the detector's speed over spandsp's. */
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  explicit RatioReporter(OutputOptions options) : ConsoleReporter(options) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs) {
       if (r.error_occurred || (r.run_type == Run::RT_Aggregate && r.aggregate_name != "median")) continue;
@@ -154,7 +156,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
+  RatioReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
+                                               : benchmark::ConsoleReporter::OO_Tabular);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

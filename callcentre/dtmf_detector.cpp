@@ -251,7 +251,7 @@ static void scalar_lanes(const double* c, FilterLane* lanes, int count) {
 /* The samples of B lanes, the longest first, as doubles. */
 template <int B>
 struct LaneSamples {
-  alignas(32) double x[B][DTMF_BLOCK_SAMPLES];
+  double x[B][DTMF_BLOCK_SAMPLES];
 };
 
 /* Runs a group of B lanes (lanes[0].n >= ... >= lanes[B-1].n), all B in
@@ -344,14 +344,15 @@ ENTRY_FN("sse2") static void sse2_lanes(const double* c, FilterLane* lanes, int 
 #define DTMF_AVX2_IN_FLIGHT 5
 #endif
 
-/* One sample i of lane J: q1 in the registers loJ, hiJ, q2 in q2[J]. */
+/* One sample i of lane J: q1 in the registers loJ, hiJ, q2 in q2[J]. No
+ * access assumes 32-byte alignment: MinGW's stack does not provide it. */
 #define AVX2_STEP(J)                                                                          \
   do {                                                                                        \
     __m256d x_ = _mm256_broadcast_sd(&s.x[J][i]);                                             \
-    __m256d lo_ = _mm256_sub_pd(_mm256_mul_pd(c0, lo##J), _mm256_load_pd(q2[J]));            \
-    __m256d hi_ = _mm256_sub_pd(_mm256_mul_pd(c1, hi##J), _mm256_load_pd(q2[J] + 4));        \
-    _mm256_store_pd(q2[J], lo##J);                                                            \
-    _mm256_store_pd(q2[J] + 4, hi##J);                                                        \
+    __m256d lo_ = _mm256_sub_pd(_mm256_mul_pd(c0, lo##J), _mm256_loadu_pd(q2[J]));            \
+    __m256d hi_ = _mm256_sub_pd(_mm256_mul_pd(c1, hi##J), _mm256_loadu_pd(q2[J] + 4));        \
+    _mm256_storeu_pd(q2[J], lo##J);                                                            \
+    _mm256_storeu_pd(q2[J] + 4, hi##J);                                                        \
     lo##J = _mm256_add_pd(lo_, x_);                                                           \
     hi##J = _mm256_add_pd(hi_, x_);                                                           \
   } while (0)
@@ -384,7 +385,7 @@ template <int B>
 AVX2_FN static inline __attribute__((always_inline)) void avx2_group(const double* c, FilterLane* lanes) {
   static_assert(B >= 1 && B <= 5, "one to five blocks in flight");
   LaneSamples<5> s;
-  alignas(32) double q2[5][8];
+  double q2[5][8];
   int n[5] = {};
   for (int j = 0; j < B; j++) {
     n[j] = lanes[j].n;

@@ -340,9 +340,7 @@ ENTRY_FN("sse2") static void sse2_lanes(const double* c, FilterLane* lanes, int 
  * multiply, subtract, add. Only q1 stays in registers; q2, read and written
  * once a sample, lives in memory (the barrier after each sample keeps it
  * there), so that the sixteen registers hold enough blocks. */
-#ifndef DTMF_AVX2_IN_FLIGHT
 #define DTMF_AVX2_IN_FLIGHT 5
-#endif
 
 /* One sample i of lane J: q1 in the registers loJ, hiJ, q2 in q2[J]. No
  * access assumes 32-byte alignment: MinGW's stack does not provide it. */

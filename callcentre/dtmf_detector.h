@@ -94,8 +94,8 @@ int dtmf_path(void);
 int dtmf_set_path(int path);
 const char* dtmf_path_name(int path);
 
-/* Calls observer with each digit stored and each message ended by this
- * detector's feed; null: none. Reset keeps it. */
+/* Calls observer with each block decided, each digit stored and each
+ * message ended by this detector's feed; null: none. Reset keeps it. */
 void dtmf_detector_observe(DtmfDetector* detector, DtmfObserver observer, void* context);
 
 /* The key of the block whose eight powers are given, with the detector's run

@@ -95,20 +95,20 @@ inline std::vector<std::string> messages(const Audio& a, size_t chunk = 2048) {
 
 /* Every digit a fresh detector stores over the whole audio, fed a block at a
  * time; a message's end (valid or not) only clears the message, so that the
- * digits after it are heard too. */
+ * digits after it are heard too. On every path, which must agree. */
 inline std::string heard_digits(const Audio& a) {
   return on_every_path([&] {
-  DtmfDetector d = {};
-  dtmf_detector_reset(&d);
-  std::string digits;
-  for (size_t at = 0; at < a.size(); at += DTMF_BLOCK_SAMPLES) {
-    int before = d.message_length;
-    size_t n = a.size() - at < DTMF_BLOCK_SAMPLES ? a.size() - at : DTMF_BLOCK_SAMPLES;
-    dtmf_detector_feed(&d, a.data() + at, (int)n);
-    if (d.message_length > before) digits += (char)d.message[d.message_length - 1];
-    if (d.message_length < before) d.message_length = 0;
-  }
-  return digits;
+    DtmfDetector d = {};
+    dtmf_detector_reset(&d);
+    std::string digits;
+    for (size_t at = 0; at < a.size(); at += DTMF_BLOCK_SAMPLES) {
+      int before = d.message_length;
+      size_t n = a.size() - at < DTMF_BLOCK_SAMPLES ? a.size() - at : DTMF_BLOCK_SAMPLES;
+      dtmf_detector_feed(&d, a.data() + at, (int)n);
+      if (d.message_length > before) digits += (char)d.message[d.message_length - 1];
+      if (d.message_length < before) d.message_length = 0;
+    }
+    return digits;
   });
 }
 

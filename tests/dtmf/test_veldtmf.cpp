@@ -284,6 +284,9 @@ TEST_F(Veldtmf, VerboseShowsKeyRunsVerdictsAndTheDeliveredText) {
   /* The end of the file: 100 ms lead, 16 tones and 14 gaps of 100 ms, a pause of 1000 and 50 ms. */
   EXPECT_EQ(line_time(lines[17]), 100 + 3000 + 1000 + 50);
   EXPECT_EQ(line_time(lines[19]), line_time(lines[18]));
+  /* The silence continues the file's time: the message ends eight blocks
+   * after its last digit was stored. */
+  EXPECT_NEAR(line_time(lines[18]) - line_time(lines[16]), 8 * 25.625, 1);
 
   /* Only the wrong one: nothing delivered, exit 1, the verdict shown. */
   ASSERT_TRUE(dtmf_audio::keys_audio("03#12366", dtmf_audio::Options(), &a));

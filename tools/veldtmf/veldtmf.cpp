@@ -146,14 +146,15 @@ int decode(const std::vector<std::string>& args) {
   Listener listener = {0, 0};
   dtmf_detector_reset(&d);
   if (verbose) dtmf_detector_observe(&d, listen, &listener);
-  /* The file, then silence while a tone or message is in progress: the line
-   * goes on after a recording ends. Each buffer of silence holds several
-   * blocks; a message ends within twenty. */
+  /* The file, then silence while a tone or message is in progress, as the
+   * line goes on after a recording ends: a message ends within twenty
+   * blocks, eight buffers hold eighty. */
   std::vector<int16_t> silence(kBuffer, 0);
   int found = 0;
-  for (size_t at = 0, silent = 0; silent < 8; at += kBuffer) {
+  size_t n = 0;
+  for (size_t at = 0, silent = 0; silent < 8; at += n) {
     const int16_t* samples = silence.data();
-    size_t n = kBuffer;
+    n = kBuffer;
     if (at < audio.size()) {
       samples = audio.data() + at;
       if (audio.size() - at < kBuffer) n = audio.size() - at;

@@ -4,7 +4,6 @@
 #include <string.h>
 
 #include <atomic>
-#include <type_traits>
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #define DTMF_X86 1
@@ -242,87 +241,21 @@ static void scalar_lanes(const double* c, FilterLane* lanes, int count) {
 
 #ifdef DTMF_X86
 
-/* The templates below are generic; each path's entry point, compiled for
- * its target, has them all inlined (flatten). Their vector signatures never
- * cross a call. */
+/* The vector kernels: one template for SSE2 and AVX2, each instance inlined
+ * into its path's entry point, compiled for that target (flatten); their
+ * vector signatures never cross a call. */
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
-
-/* The samples of B lanes, the longest first, as doubles. */
-template <int B>
-struct LaneSamples {
-  double x[B][DTMF_BLOCK_SAMPLES];
-};
-
-/* Runs a group of B lanes (lanes[0].n >= ... >= lanes[B-1].n), all B in
- * flight while every lane has samples, then fewer. V is the vector type with
- * W doubles; R = 8 / W registers per lane. Ops supplies load, store,
- * broadcast and the arithmetic. */
-template <int B, class Ops>
-static inline void run_group(const double* c, FilterLane* lanes) {
-  typedef typename Ops::V V;
-  const int R = DTMF_FREQUENCIES / Ops::W;
-  LaneSamples<B> s;
-  for (int j = 0; j < B; j++)
-    for (int i = 0; i < lanes[j].n; i++) s.x[j][i] = (double)lanes[j].x[i];
-  V cv[R], a[B][R], b[B][R];
-  for (int r = 0; r < R; r++) cv[r] = Ops::load(c + r * Ops::W);
-  for (int j = 0; j < B; j++) {
-    for (int r = 0; r < R; r++) {
-      a[j][r] = Ops::load(lanes[j].q1 + r * Ops::W);
-      b[j][r] = Ops::load(lanes[j].q2 + r * Ops::W);
-    }
-  }
-  /* One sample of the first A lanes; A is a constant, so that the lanes'
-   * state stays in registers. */
-  auto steps = [&](auto lanes_active, int i) {
-    const int A = decltype(lanes_active)::value;
-#pragma GCC unroll 4
-    for (int j = 0; j < A; j++) {
-      V xv = Ops::broadcast(&s.x[j][i]);
-#pragma GCC unroll 4
-      for (int r = 0; r < R; r++) {
-        V q0 = Ops::add(Ops::sub(Ops::mul(cv[r], a[j][r]), b[j][r]), xv);
-        b[j][r] = a[j][r];
-        a[j][r] = q0;
-      }
-    }
-  };
-  int i = 0;
-  for (; i < lanes[B - 1].n; i++) steps(std::integral_constant<int, B>(), i);
-  if constexpr (B > 1)
-    for (; i < lanes[B - 2].n; i++) steps(std::integral_constant<int, B - 1>(), i);
-  if constexpr (B > 2)
-    for (; i < lanes[B - 3].n; i++) steps(std::integral_constant<int, B - 2>(), i);
-  if constexpr (B > 3)
-    for (; i < lanes[B - 4].n; i++) steps(std::integral_constant<int, B - 3>(), i);
-  static_assert(B <= 4, "at most four lanes in flight");
-  for (int j = 0; j < B; j++) {
-    for (int r = 0; r < R; r++) {
-      Ops::store(lanes[j].q1 + r * Ops::W, a[j][r]);
-      Ops::store(lanes[j].q2 + r * Ops::W, b[j][r]);
-    }
-  }
-}
-
-/* Groups of B lanes, then the rest in smaller groups. */
-template <int B, class Ops>
-static inline void run_lanes(const double* c, FilterLane* lanes, int count) {
-  int j = 0;
-  for (; j + B <= count; j += B) run_group<B, Ops>(c, lanes + j);
-  if constexpr (B > 2)
-    for (; j + 2 <= count; j += 2) run_group<2, Ops>(c, lanes + j);
-  if (j < count) run_group<1, Ops>(c, lanes + j);
-}
 
 #define SSE2_FN __attribute__((target("sse2")))
 #define AVX2_FN __attribute__((target("avx2")))
 #define ENTRY_FN(isa) __attribute__((target(isa), flatten))
 
-/* SSE2: the eight filters in four registers of two lanes; two blocks in flight. */
+/* SSE2: the eight filters in four registers of two lanes. */
 struct Sse2 {
   typedef __m128d V;
   static const int W = 2;
+  static const int IN_FLIGHT = 2;
   SSE2_FN static V load(const double* p) { return _mm_loadu_pd(p); }
   SSE2_FN static void store(double* p, V v) { _mm_storeu_pd(p, v); }
   SSE2_FN static V broadcast(const double* p) { return _mm_load1_pd(p); }
@@ -331,88 +264,111 @@ struct Sse2 {
   SSE2_FN static V add(V a, V b) { return _mm_add_pd(a, b); }
 };
 
-ENTRY_FN("sse2") static void sse2_lanes(const double* c, FilterLane* lanes, int count) {
-  run_lanes<2, Sse2>(c, lanes, count);
-}
+/* AVX2: the eight filters in two registers of four lanes. */
+struct Avx2 {
+  typedef __m256d V;
+  static const int W = 4;
+  static const int IN_FLIGHT = 5;
+  AVX2_FN static V load(const double* p) { return _mm256_loadu_pd(p); }
+  AVX2_FN static void store(double* p, V v) { _mm256_storeu_pd(p, v); }
+  AVX2_FN static V broadcast(const double* p) { return _mm256_broadcast_sd(p); }
+  AVX2_FN static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
+  AVX2_FN static V sub(V a, V b) { return _mm256_sub_pd(a, b); }
+  AVX2_FN static V add(V a, V b) { return _mm256_add_pd(a, b); }
+};
 
-/* AVX2: the eight filters of a block in two registers of four lanes, and
- * several blocks in flight to hide the latency of each filter's chain of
- * multiply, subtract, add. Only q1 stays in registers; q2, read and written
- * once a sample, lives in memory (the barrier after each sample keeps it
- * there), so that the sixteen registers hold enough blocks. */
-#define DTMF_AVX2_IN_FLIGHT 5
+/* The q1 registers of one block. */
+template <class Ops>
+struct LaneRegisters {
+  typename Ops::V r[DTMF_FREQUENCIES / Ops::W];
+};
 
-/* One sample i of lane J: q1 in the registers loJ, hiJ, q2 in q2[J]. No
- * access assumes 32-byte alignment: MinGW's stack does not provide it. */
-#define AVX2_STEP(J)                                                                          \
-  do {                                                                                        \
-    __m256d x_ = _mm256_broadcast_sd(&s.x[J][i]);                                             \
-    __m256d lo_ = _mm256_sub_pd(_mm256_mul_pd(c0, lo##J), _mm256_loadu_pd(q2[J]));            \
-    __m256d hi_ = _mm256_sub_pd(_mm256_mul_pd(c1, hi##J), _mm256_loadu_pd(q2[J] + 4));        \
-    _mm256_storeu_pd(q2[J], lo##J);                                                            \
-    _mm256_storeu_pd(q2[J] + 4, hi##J);                                                        \
-    lo##J = _mm256_add_pd(lo_, x_);                                                           \
-    hi##J = _mm256_add_pd(hi_, x_);                                                           \
+/* Several blocks in flight hide the latency of each filter's chain of
+ * multiply, subtract, add. Only q1 stays in registers (in the named lane
+ * variables l0-l4, never indexed at run time); q2, read and written once a
+ * sample, lives in memory, and the barrier after each sample keeps it there,
+ * so that the sixteen registers hold enough blocks. No access assumes
+ * alignment beyond a double's: MinGW's stack does not provide it. */
+#define LANE_STEP(J)                                                                    \
+  do {                                                                                  \
+    V x_ = Ops::broadcast(&s.x[J][i]);                                                  \
+    _Pragma("GCC unroll 4") for (int r = 0; r < R; r++) {                              \
+      V t_ = Ops::sub(Ops::mul(cv.r[r], l##J.r[r]), Ops::load(q2[J] + r * Ops::W));      \
+      Ops::store(q2[J] + r * Ops::W, l##J.r[r]);                                         \
+      l##J.r[r] = Ops::add(t_, x_);                                                      \
+    }                                                                                   \
   } while (0)
 
 /* Samples up to `end` of the first A lanes. */
-#define AVX2_PHASE(A, END)                                     \
-  for (; i < (END); i++) {                                     \
-    AVX2_STEP(0);                                              \
-    if (A > 1) AVX2_STEP(1);                                   \
-    if (A > 2) AVX2_STEP(2);                                   \
-    if (A > 3) AVX2_STEP(3);                                   \
-    if (A > 4) AVX2_STEP(4);                                   \
-    __asm__ __volatile__("" : : "r"(&q2[0][0]) : "memory");    \
+#define LANE_PHASE(A, END)                                  \
+  for (; i < (END); i++) {                                  \
+    LANE_STEP(0);                                           \
+    if (A > 1) LANE_STEP(1);                                \
+    if (A > 2) LANE_STEP(2);                                \
+    if (A > 3) LANE_STEP(3);                                \
+    if (A > 4) LANE_STEP(4);                                \
+    __asm__ __volatile__("" : : "r"(&q2[0][0]) : "memory"); \
   }
 
-#define AVX2_LOAD(J)                                   \
-  __m256d lo##J = _mm256_setzero_pd(), hi##J = lo##J;  \
-  if (B > J) {                                         \
-    lo##J = _mm256_loadu_pd(lanes[J].q1);              \
-    hi##J = _mm256_loadu_pd(lanes[J].q1 + 4);          \
-  }
-#define AVX2_SAVE(J)                              \
-  if (B > J) {                                    \
-    _mm256_storeu_pd(lanes[J].q1, lo##J);         \
-    _mm256_storeu_pd(lanes[J].q1 + 4, hi##J);     \
-  }
+#define LANE_LOAD(J)                                                                      \
+  LaneRegisters<Ops> l##J = {};                                                           \
+  if (B > J)                                                                              \
+    _Pragma("GCC unroll 4") for (int r = 0; r < R; r++) l##J.r[r] = Ops::load(lanes[J].q1 + r * Ops::W);
+#define LANE_SAVE(J) \
+  if (B > J)         \
+    _Pragma("GCC unroll 4") for (int r = 0; r < R; r++) Ops::store(lanes[J].q1 + r * Ops::W, l##J.r[r]);
 
-/* B lanes (1-5), the longest first. */
-template <int B>
-AVX2_FN static inline __attribute__((always_inline)) void avx2_group(const double* c, FilterLane* lanes) {
+/* B lanes (1-5), the longest first: all B while every lane has samples,
+ * then fewer. */
+template <class Ops, int B>
+static inline void run_group(const double* c, FilterLane* lanes) {
   static_assert(B >= 1 && B <= 5, "one to five blocks in flight");
-  LaneSamples<5> s;
-  double q2[5][8];
+  typedef typename Ops::V V;
+  const int R = DTMF_FREQUENCIES / Ops::W;
+  struct {
+    double x[5][DTMF_BLOCK_SAMPLES];
+  } s;
+  double q2[5][DTMF_FREQUENCIES];
   int n[5] = {};
   for (int j = 0; j < B; j++) {
     n[j] = lanes[j].n;
     for (int i = 0; i < n[j]; i++) s.x[j][i] = (double)lanes[j].x[i];
     for (int k = 0; k < DTMF_FREQUENCIES; k++) q2[j][k] = lanes[j].q2[k];
   }
-  const __m256d c0 = _mm256_loadu_pd(c), c1 = _mm256_loadu_pd(c + 4);
-  AVX2_LOAD(0) AVX2_LOAD(1) AVX2_LOAD(2) AVX2_LOAD(3) AVX2_LOAD(4)
+  LaneRegisters<Ops> cv;
+  for (int r = 0; r < R; r++) cv.r[r] = Ops::load(c + r * Ops::W);
+  LANE_LOAD(0) LANE_LOAD(1) LANE_LOAD(2) LANE_LOAD(3) LANE_LOAD(4)
   int i = 0;
-  AVX2_PHASE(B, n[B - 1])
-  if (B > 1) AVX2_PHASE(B - 1, n[B > 1 ? B - 2 : 0])
-  if (B > 2) AVX2_PHASE(B - 2, n[B > 2 ? B - 3 : 0])
-  if (B > 3) AVX2_PHASE(B - 3, n[B > 3 ? B - 4 : 0])
-  if (B > 4) AVX2_PHASE(B - 4, n[0])
-  AVX2_SAVE(0) AVX2_SAVE(1) AVX2_SAVE(2) AVX2_SAVE(3) AVX2_SAVE(4)
+  LANE_PHASE(B, n[B - 1])
+  if (B > 1) LANE_PHASE(B - 1, n[B > 1 ? B - 2 : 0])
+  if (B > 2) LANE_PHASE(B - 2, n[B > 2 ? B - 3 : 0])
+  if (B > 3) LANE_PHASE(B - 3, n[B > 3 ? B - 4 : 0])
+  if (B > 4) LANE_PHASE(B - 4, n[0])
+  LANE_SAVE(0) LANE_SAVE(1) LANE_SAVE(2) LANE_SAVE(3) LANE_SAVE(4)
   for (int j = 0; j < B; j++)
     for (int k = 0; k < DTMF_FREQUENCIES; k++) lanes[j].q2[k] = q2[j][k];
 }
 
-ENTRY_FN("avx2") static void avx2_lanes(const double* c, FilterLane* lanes, int count) {
-  const int B = DTMF_AVX2_IN_FLIGHT;
+/* Groups of Ops::IN_FLIGHT lanes, then one of the rest. */
+template <class Ops>
+static inline void run_lanes(const double* c, FilterLane* lanes, int count) {
+  const int B = Ops::IN_FLIGHT;
   int j = 0;
-  for (; j + B <= count; j += B) avx2_group<B>(c, lanes + j);
+  for (; j + B <= count; j += B) run_group<Ops, B>(c, lanes + j);
   switch (count - j) {
-    case 4: avx2_group<4>(c, lanes + j); break;
-    case 3: avx2_group<3>(c, lanes + j); break;
-    case 2: avx2_group<2>(c, lanes + j); break;
-    case 1: avx2_group<1>(c, lanes + j); break;
+    case 4: run_group<Ops, B >= 5 ? 4 : 1>(c, lanes + j); break;
+    case 3: run_group<Ops, B >= 4 ? 3 : 1>(c, lanes + j); break;
+    case 2: run_group<Ops, B >= 3 ? 2 : 1>(c, lanes + j); break;
+    case 1: run_group<Ops, 1>(c, lanes + j); break;
   }
+}
+
+ENTRY_FN("sse2") static void sse2_lanes(const double* c, FilterLane* lanes, int count) {
+  run_lanes<Sse2>(c, lanes, count);
+}
+
+ENTRY_FN("avx2") static void avx2_lanes(const double* c, FilterLane* lanes, int count) {
+  run_lanes<Avx2>(c, lanes, count);
 }
 
 #pragma GCC diagnostic pop

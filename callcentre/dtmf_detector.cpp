@@ -241,9 +241,9 @@ static void scalar_lanes(const double* c, FilterLane* lanes, int count) {
 
 #ifdef DTMF_X86
 
-/* The vector kernels: one template for SSE2 and AVX2, each instance inlined
- * into its path's entry point, compiled for that target (flatten); their
- * vector signatures never cross a call. */
+/* The vector kernels: one body for SSE2 and AVX2, inlined into each path's
+ * entry point, compiled for that target (flatten); their vector signatures
+ * never cross a call. */
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
 
@@ -318,57 +318,69 @@ struct LaneRegisters {
   if (B > J)         \
     _Pragma("GCC unroll 4") for (int r = 0; r < R; r++) Ops::store(lanes[J].q1 + r * Ops::W, l##J.r[r]);
 
-/* B lanes (1-5), the longest first: all B while every lane has samples,
- * then fewer. */
-template <class Ops, int B>
-static inline void run_group(const double* c, FilterLane* lanes) {
-  static_assert(B >= 1 && B <= 5, "one to five blocks in flight");
-  typedef typename Ops::V V;
-  const int R = DTMF_FREQUENCIES / Ops::W;
-  struct {
-    double x[5][DTMF_BLOCK_SAMPLES];
-  } s;
-  double q2[5][DTMF_FREQUENCIES];
-  int n[5] = {};
-  for (int j = 0; j < B; j++) {
-    n[j] = lanes[j].n;
-    for (int i = 0; i < n[j]; i++) s.x[j][i] = (double)lanes[j].x[i];
-    for (int k = 0; k < DTMF_FREQUENCIES; k++) q2[j][k] = lanes[j].q2[k];
-  }
-  LaneRegisters<Ops> cv;
-  for (int r = 0; r < R; r++) cv.r[r] = Ops::load(c + r * Ops::W);
-  LANE_LOAD(0) LANE_LOAD(1) LANE_LOAD(2) LANE_LOAD(3) LANE_LOAD(4)
-  int i = 0;
-  LANE_PHASE(B, n[B - 1])
-  if (B > 1) LANE_PHASE(B - 1, n[B > 1 ? B - 2 : 0])
-  if (B > 2) LANE_PHASE(B - 2, n[B > 2 ? B - 3 : 0])
-  if (B > 3) LANE_PHASE(B - 3, n[B > 3 ? B - 4 : 0])
-  if (B > 4) LANE_PHASE(B - 4, n[0])
-  LANE_SAVE(0) LANE_SAVE(1) LANE_SAVE(2) LANE_SAVE(3) LANE_SAVE(4)
-  for (int j = 0; j < B; j++)
+/* The body of a group of B lanes (1-5), the longest first: all B while
+ * every lane has samples, then fewer. A macro, so that each target's
+ * function has its own copy (clang lets no vector cross into a function
+ * compiled for less). */
+#define LANE_GROUP_BODY                                                       \
+  static_assert(B >= 1 && B <= 5, "one to five blocks in flight");           \
+  typedef typename Ops::V V;                                                  \
+  const int R = DTMF_FREQUENCIES / Ops::W;                                    \
+  struct {                                                                    \
+    double x[5][DTMF_BLOCK_SAMPLES];                                          \
+  } s;                                                                        \
+  double q2[5][DTMF_FREQUENCIES];                                             \
+  int n[5] = {};                                                              \
+  for (int j = 0; j < B; j++) {                                               \
+    n[j] = lanes[j].n;                                                        \
+    for (int i = 0; i < n[j]; i++) s.x[j][i] = (double)lanes[j].x[i];         \
+    for (int k = 0; k < DTMF_FREQUENCIES; k++) q2[j][k] = lanes[j].q2[k];     \
+  }                                                                           \
+  LaneRegisters<Ops> cv;                                                      \
+  for (int r = 0; r < R; r++) cv.r[r] = Ops::load(c + r * Ops::W);            \
+  LANE_LOAD(0) LANE_LOAD(1) LANE_LOAD(2) LANE_LOAD(3) LANE_LOAD(4)            \
+  int i = 0;                                                                  \
+  LANE_PHASE(B, n[B - 1])                                                     \
+  if (B > 1) LANE_PHASE(B - 1, n[B > 1 ? B - 2 : 0])                          \
+  if (B > 2) LANE_PHASE(B - 2, n[B > 2 ? B - 3 : 0])                          \
+  if (B > 3) LANE_PHASE(B - 3, n[B > 3 ? B - 4 : 0])                          \
+  if (B > 4) LANE_PHASE(B - 4, n[0])                                          \
+  LANE_SAVE(0) LANE_SAVE(1) LANE_SAVE(2) LANE_SAVE(3) LANE_SAVE(4)            \
+  for (int j = 0; j < B; j++)                                                 \
     for (int k = 0; k < DTMF_FREQUENCIES; k++) lanes[j].q2[k] = q2[j][k];
-}
 
-/* Groups of Ops::IN_FLIGHT lanes, then one of the rest. */
-template <class Ops>
-static inline void run_lanes(const double* c, FilterLane* lanes, int count) {
-  const int B = Ops::IN_FLIGHT;
-  int j = 0;
-  for (; j + B <= count; j += B) run_group<Ops, B>(c, lanes + j);
-  switch (count - j) {
-    case 4: run_group<Ops, B >= 5 ? 4 : 1>(c, lanes + j); break;
-    case 3: run_group<Ops, B >= 4 ? 3 : 1>(c, lanes + j); break;
-    case 2: run_group<Ops, B >= 3 ? 2 : 1>(c, lanes + j); break;
-    case 1: run_group<Ops, 1>(c, lanes + j); break;
+/* Groups of Ops::IN_FLIGHT lanes, then one of the rest, by GROUP. */
+#define LANE_GROUPS(GROUP)                                                 \
+  const int B = Ops::IN_FLIGHT;                                            \
+  int j = 0;                                                               \
+  for (; j + B <= count; j += B) GROUP<B>(c, lanes + j);                   \
+  switch (count - j) {                                                     \
+    case 4: GROUP<B >= 5 ? 4 : 1>(c, lanes + j); break;                    \
+    case 3: GROUP<B >= 4 ? 3 : 1>(c, lanes + j); break;                    \
+    case 2: GROUP<B >= 3 ? 2 : 1>(c, lanes + j); break;                    \
+    case 1: GROUP<1>(c, lanes + j); break;                                 \
   }
+
+template <int B>
+SSE2_FN static inline void sse2_group(const double* c, FilterLane* lanes) {
+  typedef Sse2 Ops;
+  LANE_GROUP_BODY
 }
 
 ENTRY_FN("sse2") static void sse2_lanes(const double* c, FilterLane* lanes, int count) {
-  run_lanes<Sse2>(c, lanes, count);
+  typedef Sse2 Ops;
+  LANE_GROUPS(sse2_group)
+}
+
+template <int B>
+AVX2_FN static inline void avx2_group(const double* c, FilterLane* lanes) {
+  typedef Avx2 Ops;
+  LANE_GROUP_BODY
 }
 
 ENTRY_FN("avx2") static void avx2_lanes(const double* c, FilterLane* lanes, int count) {
-  run_lanes<Avx2>(c, lanes, count);
+  typedef Avx2 Ops;
+  LANE_GROUPS(avx2_group)
 }
 
 #pragma GCC diagnostic pop

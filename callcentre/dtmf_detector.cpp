@@ -244,8 +244,6 @@ static void scalar_lanes(const double* c, FilterLane* lanes, int count) {
 /* The vector kernels: one body for SSE2 and AVX2, inlined into each path's
  * entry point, compiled for that target (flatten); their vector signatures
  * never cross a call. */
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
 
 #define SSE2_FN __attribute__((target("sse2")))
 #define AVX2_FN __attribute__((target("avx2")))
@@ -383,7 +381,6 @@ ENTRY_FN("avx2") static void avx2_lanes(const double* c, FilterLane* lanes, int 
   LANE_GROUPS(avx2_group)
 }
 
-#pragma GCC diagnostic pop
 #endif /* DTMF_X86 */
 
 struct FilterPath {

@@ -24,6 +24,25 @@ typedef struct DtmfCandidate {
   signed char count; /* blocks it was seen in; stops at 127 */
 } DtmfCandidate;
 
+/* What the detector heard, for an observer (veldtmf --verbose). */
+#define DTMF_EVENT_BLOCK 1   /* a block decided: the detector's power, last and run are its */
+#define DTMF_EVENT_DIGIT 2   /* a key run stored as a digit */
+#define DTMF_EVENT_MESSAGE 3 /* a message ended, with its verdict */
+#define DTMF_VERDICT_VALID 0
+#define DTMF_VERDICT_CHECK_DIGITS 1 /* its check digits are wrong */
+#define DTMF_VERDICT_NO_HASH 2      /* no "#" at index 2 or later */
+
+typedef struct DtmfEvent {
+  int kind;         /* DTMF_EVENT_* */
+  int end;          /* index, in the samples being fed, just past the block's last sample */
+  char key;         /* digit: the key stored */
+  int blocks;       /* digit: blocks the key was seen in */
+  int verdict;      /* message: DTMF_VERDICT_* */
+  const WCHAR* text; /* message: its digits, aligned on its "#" unless none, check digits included */
+} DtmfEvent;
+
+typedef void (*DtmfObserver)(void* context, const DtmfEvent* event);
+
 typedef struct DtmfDetector {
   double coefficient[DTMF_FREQUENCIES];
   int coefficients_ready;
@@ -37,6 +56,8 @@ typedef struct DtmfDetector {
   int candidate_count; /* 0-4 */
   WCHAR message[DTMF_DETECTOR_MESSAGE_SIZE];
   int message_length;  /* 0-259 */
+  DtmfObserver observer; /* null: none; kept by reset */
+  void* observer_context;
 } DtmfDetector;
 
 /* The process's one detector, used by the capture callback. */
@@ -55,6 +76,27 @@ void dtmf_detector_reset(DtmfDetector* detector);
  * detector's message buffer; the samples after the message's end are not
  * examined. Null detector or samples, or count <= 0: null. */
 const WCHAR* dtmf_detector_feed(DtmfDetector* detector, const short* samples, int count);
+
+/* The ways of computing the filters. All give bit-identical powers: the
+ * vector paths run the eight filters in lanes and several blocks at a time,
+ * in the same order of operations as the scalar arithmetic. */
+#define DTMF_PATH_SCALAR 0 /* portable */
+#define DTMF_PATH_SSE2 1   /* x86-64 baseline */
+#define DTMF_PATH_AVX2 2
+#define DTMF_PATHS 3
+
+/* 1 when this machine can run path, else 0. */
+int dtmf_path_available(int path);
+/* The path every detector uses: the fastest available one unless set. */
+int dtmf_path(void);
+/* Makes every detector use path (tests and the benchmark); -1 chooses the
+ * fastest again. 0 when the path is not available here, and nothing changes. */
+int dtmf_set_path(int path);
+const char* dtmf_path_name(int path);
+
+/* Calls observer with each block decided, each digit stored and each
+ * message ended by this detector's feed; null: none. Reset keeps it. */
+void dtmf_detector_observe(DtmfDetector* detector, DtmfObserver observer, void* context);
 
 /* The key of the block whose eight powers are given, with the detector's run
  * and last (as in the detector's own decision), or 0 for none. Writes no log. */

@@ -39,23 +39,12 @@ bool run_audio(const std::string& args, std::string* error) {
 bool parse_option(const std::string& word, dtmf_audio::Options* o, std::string* error) {
   size_t eq = word.find('=');
   std::string key = word.substr(0, eq), text = eq == std::string::npos ? "" : word.substr(eq + 1);
-  double* target = key == "level" ? &o->level_dbfs
-                   : key == "tone" ? &o->tone_ms
-                   : key == "gap"  ? &o->gap_ms
-                   : key == "snr"  ? &o->snr_db
-                                   : nullptr;
-  if (!target || eq == std::string::npos) {
-    *error = "unknown dtmf option '" + word + "' (level=DBFS tone=MS gap=MS snr=DB)";
-    return false;
-  }
-  char* end = nullptr;
-  double value = strtod(text.c_str(), &end);
-  if (text.empty() || *end) {
-    *error = "dtmf option " + key + " needs a number";
-    return false;
-  }
-  *target = value;
-  return true;
+  if (eq != std::string::npos && dtmf_audio::set_option(o, key, text, error)) return true;
+  if (eq == std::string::npos || error->empty())
+    *error = "unknown dtmf option '" + word + "' (level=DBFS tone=MS gap=MS snr=DB twist=DB)";
+  else
+    *error = "dtmf option " + *error;
+  return false;
 }
 
 bool run_dtmf(const std::string& args, std::string* error) {
@@ -67,10 +56,6 @@ bool run_dtmf(const std::string& args, std::string* error) {
     if (!parse_option(word, &options, error)) return false;
   if (!dtmf_audio::valid_keys(message)) {
     *error = message.empty() ? "dtmf needs a message" : "'" + message + "' has characters that are no DTMF keys";
-    return false;
-  }
-  if (options.level_dbfs > 0 || options.tone_ms <= 0 || options.gap_ms < 0) {
-    *error = "dtmf needs level <= 0, tone > 0 and gap >= 0";
     return false;
   }
   std::vector<int16_t> samples;
@@ -98,7 +83,7 @@ void call_audio_attach(const plat::HostOptions& options) {
     script_dir = slash == std::string::npos ? "." : options.script.substr(0, slash);
   }
   register_device_command({"audio", "audio FILE", run_audio});
-  register_device_command({"dtmf", "dtmf MESSAGE [level=DBFS] [tone=MS] [gap=MS] [snr=DB]", run_dtmf});
+  register_device_command({"dtmf", "dtmf MESSAGE [level=DBFS] [tone=MS] [gap=MS] [snr=DB] [twist=DB]", run_dtmf});
   register_device_command({"speech", "speech TEXT", run_speech});
 }
 

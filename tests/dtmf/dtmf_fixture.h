@@ -32,8 +32,32 @@ inline void silent_blocks(Audio& a, int blocks) {
   dtmf_audio::append_silence(a, (size_t)blocks * DTMF_BLOCK_SAMPLES);
 }
 
-/* The digits stored so far by a fresh detector fed with `a` (no message end). */
-inline std::string stored_digits(const Audio& a) {
+/* Every filter path this machine can run. */
+inline std::vector<int> paths() {
+  std::vector<int> p;
+  for (int i = 0; i < DTMF_PATHS; i++)
+    if (dtmf_path_available(i)) p.push_back(i);
+  return p;
+}
+
+/* f() on the scalar path, then on every other path, which must give the
+ * same; the scalar path's result. The detector then chooses again. */
+template <class F>
+auto on_every_path(F f) -> decltype(f()) {
+  dtmf_set_path(DTMF_PATH_SCALAR);
+  auto expected = f();
+  for (int p : paths()) {
+    if (p == DTMF_PATH_SCALAR) continue;
+    dtmf_set_path(p);
+    EXPECT_EQ(f(), expected) << "on the " << dtmf_path_name(p) << " path";
+  }
+  dtmf_set_path(-1);
+  return expected;
+}
+
+/* The digits stored so far by a fresh detector fed with `a` (no message
+ * end), on the path in use. */
+inline std::string stored_digits_here(const Audio& a) {
   DtmfDetector d = {};
   dtmf_detector_reset(&d);
   dtmf_detector_feed(&d, a.data(), (int)a.size());
@@ -42,10 +66,15 @@ inline std::string stored_digits(const Audio& a) {
   return s;
 }
 
+/* The same on every path, which must agree. */
+inline std::string stored_digits(const Audio& a) {
+  return on_every_path([&] { return stored_digits_here(a); });
+}
+
 /* Every message a fresh detector delivers from `a` fed in buffers of `chunk`
- * samples; after a message the rest of its buffer is dropped and the
- * detector reset, as the capture callback does. */
-inline std::vector<std::string> messages(const Audio& a, size_t chunk = 2048) {
+ * samples, on the path in use; after a message the rest of its buffer is
+ * dropped and the detector reset, as the capture callback does. */
+inline std::vector<std::string> messages_here(const Audio& a, size_t chunk = 2048) {
   DtmfDetector d = {};
   dtmf_detector_reset(&d);
   std::vector<std::string> found;
@@ -59,21 +88,28 @@ inline std::vector<std::string> messages(const Audio& a, size_t chunk = 2048) {
   return found;
 }
 
+/* The same on every path, which must agree. */
+inline std::vector<std::string> messages(const Audio& a, size_t chunk = 2048) {
+  return on_every_path([&] { return messages_here(a, chunk); });
+}
+
 /* Every digit a fresh detector stores over the whole audio, fed a block at a
  * time; a message's end (valid or not) only clears the message, so that the
- * digits after it are heard too. */
+ * digits after it are heard too. On every path, which must agree. */
 inline std::string heard_digits(const Audio& a) {
-  DtmfDetector d = {};
-  dtmf_detector_reset(&d);
-  std::string digits;
-  for (size_t at = 0; at < a.size(); at += DTMF_BLOCK_SAMPLES) {
-    int before = d.message_length;
-    size_t n = a.size() - at < DTMF_BLOCK_SAMPLES ? a.size() - at : DTMF_BLOCK_SAMPLES;
-    dtmf_detector_feed(&d, a.data() + at, (int)n);
-    if (d.message_length > before) digits += (char)d.message[d.message_length - 1];
-    if (d.message_length < before) d.message_length = 0;
-  }
-  return digits;
+  return on_every_path([&] {
+    DtmfDetector d = {};
+    dtmf_detector_reset(&d);
+    std::string digits;
+    for (size_t at = 0; at < a.size(); at += DTMF_BLOCK_SAMPLES) {
+      int before = d.message_length;
+      size_t n = a.size() - at < DTMF_BLOCK_SAMPLES ? a.size() - at : DTMF_BLOCK_SAMPLES;
+      dtmf_detector_feed(&d, a.data() + at, (int)n);
+      if (d.message_length > before) digits += (char)d.message[d.message_length - 1];
+      if (d.message_length < before) d.message_length = 0;
+    }
+    return digits;
+  });
 }
 
 /* The keys as the operator's generator sends them (no check digits added). */

@@ -93,6 +93,8 @@ TEST_F(CallAudio, SpeechIsNoCommand) {
 }
 
 TEST_F(CallAudio, ErrorsNameTheLineAndTheRunGoesOn) {
+  /* Each bad command or value is one error line and nothing else: no
+   * audio, and the run goes on. */
   EXPECT_EQ(run("dtmf 03#1X\n"
                 "dtmf 03#1 volume=3\n"
                 "dtmf 03#1 level=3\n"
@@ -100,13 +102,38 @@ TEST_F(CallAudio, ErrorsNameTheLineAndTheRunGoesOn) {
                 "audio nothere.wav\n"
                 "speech\n"
                 "dtmf\n"
+                "dtmf 03#1 gap=inf\n"
+                "dtmf 03#1 level=nan\n"
+                "dtmf 03#1 tone=1e9\n"
+                "dtmf 03#1 snr=inf\n"
+                "dtmf 03#1 level=-91\n"
+                "dtmf 03#1 gap=0\n"
+                "dtmf 03#1 level\n"
                 "dtmf 03#555\n"
                 "expect-file \\residentflash2\\Velmar\\config.ini CENTER_NUMBER=555\n"), 0) << err_;
-  for (const char* says : {"line 7: '03#1X' has characters that are no DTMF keys",
-                           "line 8: unknown dtmf option 'volume=3'", "line 9: dtmf needs level <= 0",
-                           "line 10: dtmf option tone needs a number", "line 11: cannot read",
-                           "line 12: speech needs a text", "line 13: dtmf needs a message"})
-    EXPECT_NE(err_.find(says), std::string::npos) << says << "\n" << err_;
+  const char* says[] = {"line 7: '03#1X' has characters that are no DTMF keys",
+                        "line 8: unknown dtmf option 'volume=3'",
+                        "line 9: dtmf option level must be a number from -90 to 0 dBFS, not '3'",
+                        "line 10: dtmf option tone must be a number from 1 to 10000 ms, not 'fast'",
+                        "line 11: cannot read",
+                        "line 12: speech needs a text",
+                        "line 13: dtmf needs a message",
+                        "line 14: dtmf option gap must be a number from 1 to 10000 ms, not 'inf'",
+                        "line 15: dtmf option level must be a number from -90 to 0 dBFS, not 'nan'",
+                        "line 16: dtmf option tone must be a number from 1 to 10000 ms, not '1e9'",
+                        "line 17: dtmf option snr must be a number from -200 to 200 dB, not 'inf'",
+                        "line 18: dtmf option level must be a number from -90 to 0 dBFS, not '-91'",
+                        "line 19: dtmf option gap must be a number from 1 to 10000 ms, not '0'",
+                        "line 20: unknown dtmf option 'level'"};
+  std::vector<std::string> lines;
+  std::istringstream in(err_);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), sizeof says / sizeof *says) << err_;
+  for (size_t i = 0; i < lines.size(); i++) EXPECT_NE(lines[i].find(says[i]), std::string::npos) << says[i] << "\n" << err_;
+  /* Only the last dtmf played. */
+  size_t played = 0;
+  for (size_t at = 0; (at = events_.find("\"ev\":\"call-audio\"", at)) != std::string::npos; at++) played++;
+  EXPECT_EQ(played, 1u) << events_;
 }
 
 }  // namespace

@@ -4,8 +4,11 @@
  * simulator's call audio, veldtmf, the tests and the benchmark. */
 #pragma once
 
+#include <ctype.h>
 #include <math.h>
 #include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -28,6 +31,55 @@ struct Options {
   double tail_ms = 400;     /* silence after the last tone (ends the message) */
   uint32_t seed = 1;        /* the noise generator's seed */
 };
+
+/* A number option's name, range and unit. */
+struct OptionRange {
+  const char* name;
+  double Options::*field;
+  double low, high;
+  const char* unit;
+};
+
+const OptionRange kOptionRanges[] = {
+    {"level", &Options::level_dbfs, -90, 0, "dBFS"},
+    {"twist", &Options::twist_db, -90, 90, "dB"},
+    {"tone", &Options::tone_ms, 1, 10000, "ms"},
+    {"gap", &Options::gap_ms, 1, 10000, "ms"},
+    {"snr", &Options::snr_db, -200, 200, "dB"},
+};
+
+/* The whole of text as a finite number from low to high; false otherwise
+ * (also for "inf", "nan" and trailing characters). */
+inline bool parse_bounded(const std::string& text, double low, double high, double* value) {
+  if (text.empty() || isspace((unsigned char)text[0])) return false;
+  char* end = nullptr;
+  double v = strtod(text.c_str(), &end);
+  if (*end || !isfinite(v) || v < low || v > high) return false;
+  *value = v;
+  return true;
+}
+
+inline std::string number_text(double v) {
+  char text[32];
+  snprintf(text, sizeof text, "%g", v);
+  return text;
+}
+
+/* Sets the option `name` (level, twist, tone, gap, snr) from text. False with
+ * *error set ("NAME must be a number from LOW to HIGH UNIT, not 'TEXT'") when
+ * the value is no number in its range; false with *error empty when there is
+ * no such option. */
+inline bool set_option(Options* o, const std::string& name, const std::string& text, std::string* error) {
+  error->clear();
+  for (const OptionRange& r : kOptionRanges) {
+    if (name != r.name) continue;
+    if (parse_bounded(text, r.low, r.high, &(o->*r.field))) return true;
+    *error = name + " must be a number from " + number_text(r.low) + " to " + number_text(r.high) + " " +
+             r.unit + ", not '" + text + "'";
+    return false;
+  }
+  return false;
+}
 
 /* The row and column index (0-3 each) of key, false when it is no DTMF key. */
 inline bool key_position(char key, int* row, int* column) {
@@ -119,19 +171,34 @@ inline void add_noise(std::vector<int16_t>& samples, const Options& o) {
   for (int16_t& s : samples) s = clip(s + sigma * noise.gaussian());
 }
 
-/* The keys of `digits` as tones with the options' timing, lead and tail
- * silence, and noise. Null when a character is no key. */
-inline bool keys_audio(const std::string& digits, const Options& o, std::vector<int16_t>* out) {
-  if (!valid_keys(digits)) return false;
+/* Several strings of keys as tones with the options' timing, one after
+ * another: after string i, pauses_ms[i] of silence, after the last the tail;
+ * the lead before the first; noise over all. False when a character is no
+ * key or a pause is missing. */
+inline bool sequence_audio(const std::vector<std::string>& strings, const std::vector<double>& pauses_ms,
+                           const Options& o, std::vector<int16_t>* out) {
+  if (strings.empty() || pauses_ms.size() + 1 < strings.size()) return false;
+  for (const std::string& digits : strings)
+    if (!valid_keys(digits)) return false;
   std::vector<int16_t> a;
   append_silence(a, ms_samples(o.lead_ms));
-  for (size_t i = 0; i < digits.size(); i++) {
-    append_key(a, digits[i], o);
-    append_silence(a, ms_samples(i + 1 < digits.size() ? o.gap_ms : o.tail_ms));
+  for (size_t s = 0; s < strings.size(); s++) {
+    const std::string& digits = strings[s];
+    for (size_t i = 0; i < digits.size(); i++) {
+      append_key(a, digits[i], o);
+      if (i + 1 < digits.size()) append_silence(a, ms_samples(o.gap_ms));
+    }
+    append_silence(a, ms_samples(s + 1 < strings.size() ? pauses_ms[s] : o.tail_ms));
   }
   add_noise(a, o);
   *out = std::move(a);
   return true;
+}
+
+/* The keys of `digits` as tones with the options' timing, lead and tail
+ * silence, and noise. False when a character is no key. */
+inline bool keys_audio(const std::string& digits, const Options& o, std::vector<int16_t>* out) {
+  return sequence_audio({digits}, {}, o, out);
 }
 
 /* The operator's message with its check digits appended, as call audio. */
@@ -139,13 +206,14 @@ inline bool message_audio(const std::string& message, const Options& o, std::vec
   return valid_keys(message) && keys_audio(with_check_digits(message), o, out);
 }
 
-/* Converts mono samples in [-1, 1] at `rate` to 8 kHz 16-bit: a windowed-sinc
+/* Converts mono samples in [-1, 1] at `rate` to 8 kHz 16-bit (1.0 is 32768,
+ * as libsndfile scales 16-bit samples to floats): a windowed-sinc
  * interpolator whose cutoff lies below both Nyquist frequencies. */
 inline std::vector<int16_t> to_8k(const std::vector<float>& in, double rate) {
   std::vector<int16_t> out;
   if (in.empty() || !(rate > 0)) return out;
   if (rate == kRate) {
-    for (float s : in) out.push_back(clip(s * 32767.0));
+    for (float s : in) out.push_back(clip(s * 32768.0));
     return out;
   }
   const double step = rate / kRate;                  /* input samples per output sample */
@@ -164,7 +232,7 @@ inline std::vector<int16_t> to_8k(const std::vector<float>& in, double rate) {
       double window = 0.5 + 0.5 * cos(kPi * x / half); /* Hann over the kernel */
       sum += in[k] * sinc * window;
     }
-    out.push_back(clip(sum * 32767.0));
+    out.push_back(clip(sum * 32768.0));
   }
   return out;
 }

@@ -15,7 +15,8 @@
 namespace dtmf_audio {
 
 /* Reads any file libsndfile knows, mixed to mono and converted to 8 kHz.
- * False with *error set when it cannot be read. */
+ * 16-bit PCM is read as it is stored: at 8 kHz mono every sample is the
+ * file's. False with *error set when it cannot be read. */
 inline bool read_sound_file(const std::string& path, std::vector<int16_t>* out, std::string* error) {
   SF_INFO info = {};
   SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
@@ -28,12 +29,25 @@ inline bool read_sound_file(const std::string& path, std::vector<int16_t>* out, 
     if (error) *error = "no audio in " + path;
     return false;
   }
+  const size_t kFrames = 4096, channels = (size_t)info.channels;
   std::vector<float> frames;
-  std::vector<float> chunk(4096 * (size_t)info.channels);
   sf_count_t got;
-  while ((got = sf_readf_float(f, chunk.data(), 4096)) > 0)
-    frames.insert(frames.end(), chunk.begin(), chunk.begin() + got * info.channels);
-  sf_close(f);
+  if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16) {
+    std::vector<int16_t> shorts, chunk(kFrames * channels);
+    while ((got = sf_readf_short(f, chunk.data(), kFrames)) > 0)
+      shorts.insert(shorts.end(), chunk.begin(), chunk.begin() + got * channels);
+    sf_close(f);
+    if (channels == 1 && info.samplerate == kRate) {
+      *out = std::move(shorts);
+      return true;
+    }
+    for (int16_t s : shorts) frames.push_back(s / 32768.0f);
+  } else {
+    std::vector<float> chunk(kFrames * channels);
+    while ((got = sf_readf_float(f, chunk.data(), kFrames)) > 0)
+      frames.insert(frames.end(), chunk.begin(), chunk.begin() + got * channels);
+    sf_close(f);
+  }
   *out = to_8k(to_mono(frames, info.channels), info.samplerate);
   return true;
 }

@@ -12,7 +12,7 @@ namespace {
 const char kUsage[] =
     "options:\n"
     "  --device DIR        the device root (default ./device-run, made from the template)\n"
-    "  --events FILE       the event log: its message boxes (default: none)\n"
+    "  --events FILE       the event log, the message boxes among its events (default: none)\n"
     "  --as DEVICE_PATH    the device path of the running installer (default\n"
     "                      \\sdmmc\\velinstall.exe); its script is that path up to the\n"
     "                      first \".\", then \".ini\"\n"

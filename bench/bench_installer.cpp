@@ -6,7 +6,7 @@
  * and `cp -r` of the tree it installs, in alternating order, each after a
  * sync so that neither pays for the other's write-back. Reported: the contents' MB/s of both, their
  * ratio (goal: at least 0.9), and velinstall's peak resident memory (goal:
- * under 32 MiB), from wait4. Everything lives in one temporary folder on the
+ * under 32 MiB), from wait4 (an upper bound, see run). Everything lives in one temporary folder on the
  * disk of /tmp (about 4 GiB at the largest), removed at the end. */
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -132,14 +132,12 @@ struct Run {
   long peak_kib;
 };
 
-/* Runs args to its end; its wall time and peak resident memory. It is started
- * through a shell that execs it, so that the peak is the program's own and
- * not that of the process it was spawned from. */
+/* Runs args to its end; its wall time and peak resident memory. The peak is
+ * an upper bound: Linux counts the spawning process's own peak (this
+ * benchmark's, some 5 MiB) for a child until its exec. */
 Run run(const std::vector<std::string>& args) {
-  std::vector<std::string> line = {"/bin/sh", "-c", "exec \"$0\" \"$@\""};
-  line.insert(line.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  for (const std::string& a : line) argv.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -159,44 +157,48 @@ Run run(const std::vector<std::string>& args) {
   return {(double)(end.tv_sec - start.tv_sec) + (end.tv_nsec - start.tv_nsec) * 1e-9, usage.ru_maxrss};
 }
 
+/* velinstall on its script in the device root; throws unless it reported
+ * success. */
+Run install_once() {
+  const std::string events = root() + "/events.log";
+  std::error_code ignored;
+  fs::remove(events, ignored);
+  Run r = run({VELINSTALL_PATH, "--device", root(), "--events", events});
+  std::ifstream in(events);
+  std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (log.find("Installation successful!") == std::string::npos)
+    throw std::runtime_error("velinstall did not succeed");
+  return r;
+}
+
 void BM_InstallBesideCp(benchmark::State& state) {
   const Tree& t = tree((int)state.range(0));
   std::ofstream(root() + "/sdmmc/velinstall.ini", std::ios::binary | std::ios::trunc)
       << "[config]\r\ndirectory=\\out\r\nname=" << t.package << "\r\n";
   const std::string out = root() + "/out", copy = root() + "/copy";
   double install_seconds = 0, cp_seconds = 0;
-  long install_peak = 0, cp_peak = 0;
+  long install_peak = 0;
   std::error_code ignored;
+  /* The tree for cp, installed once; each round installs it again and copies it. */
   const std::string source = root() + "/source";
-  bool ready = false;
+  install_once();
+  fs::rename(out, source);
   int round = 0;
   for (auto _ : state) {
-    /* The tree for cp: installed once, then copied and removed each round. */
-    if (!ready) {
-      run({VELINSTALL_PATH, "--device", root()});
-      fs::rename(out, source);
-      ready = true;
-    }
     /* The order alternates, so that neither always runs on a calmer disk. */
     Run install{}, cp{};
     for (int step = 0; step < 2; step++) {
       sync();
-      if ((step + round) % 2 == 0) {
-        install = run({VELINSTALL_PATH, "--device", root(), "--events", root() + "/events.log"});
-        std::ifstream events(root() + "/events.log");
-        std::string log((std::istreambuf_iterator<char>(events)), std::istreambuf_iterator<char>());
-        if (log.find("Installation successful!") == std::string::npos)
-          throw std::runtime_error("velinstall did not succeed");
-      } else {
+      if ((step + round) % 2 == 0)
+        install = install_once();
+      else
         cp = run({"/bin/cp", "-r", source, copy});
-      }
     }
     round++;
     state.SetIterationTime(install.seconds);
     install_seconds += install.seconds;
     cp_seconds += cp.seconds;
     install_peak = std::max(install_peak, install.peak_kib);
-    cp_peak = std::max(cp_peak, cp.peak_kib);
     fs::remove_all(out, ignored);
     fs::remove_all(copy, ignored);
   }
@@ -205,8 +207,7 @@ void BM_InstallBesideCp(benchmark::State& state) {
   state.counters["velinstall_MB/s"] = mb / install_seconds;
   state.counters["cp_r_MB/s"] = mb / cp_seconds;
   state.counters["rate_vs_cp"] = cp_seconds / install_seconds;
-  state.counters["velinstall_peak_MiB"] = (double)install_peak / 1024.0;
-  state.counters["cp_peak_MiB"] = (double)cp_peak / 1024.0;
+  state.counters["velinstall_peak_MiB_at_most"] = (double)install_peak / 1024.0;
 }
 BENCHMARK(BM_InstallBesideCp)
     ->ArgName("small_files")

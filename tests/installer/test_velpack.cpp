@@ -74,6 +74,10 @@ TEST_F(Velpack, UsageAndErrorsHaveTheirExitStatus) {
   /* Two names of 200 characters make a folder field of 401. */
   fs::create_directories(deep / std::string(200, 'a') / std::string(200, 'b'));
   std::ofstream(deep / std::string(200, 'a') / std::string(200, 'b') / "f.txt") << "f";
+  /* A name of dots and blanks that velinstall takes for "..". */
+  fs::path dotted = root_.host("dotted");
+  fs::create_directories(dotted);
+  std::ofstream(dotted / ". .") << "x";
   struct Case {
     std::string args;
     int status;
@@ -91,6 +95,7 @@ TEST_F(Velpack, UsageAndErrorsHaveTheirExitStatus) {
       {"list " + root_.host("missing.pkg").string(), 1, "cannot read"},
       {"build " + linked.string() + " -o " + pkg, 1, "only folders and regular files"},
       {"build " + deep.string() + " -o " + pkg, 1, "the folder is longer than 259"},
+      {"build " + dotted.string() + " -o " + pkg, 1, "velinstall refuses this name"},
   };
   for (const Case& c : cases) {
     ToolRun run = velpack(c.args);

@@ -225,6 +225,8 @@ class PackBuilder {
     unsigned long long size = folder ? 0 : (unsigned long long)st.st_size;
     header.size_low = (DWORD)size;
     header.size_high = (DWORD)(size >> 32);
+    if (package_entry_check(&header) != PACKAGE_ENTRY_OK)
+      return fail("velinstall refuses this name (dots and blanks only): " + path.string());
     check(path, header, name, relative, folder);
     out_->write((const char*)&header, sizeof header);
     if (!folder) {

@@ -1,6 +1,7 @@
 /* Package unpacking: folders and files with their times, damaged packages
  * over older copies, files replaced only whole, the REGEDIT4 files it
- * imports and deletes, and every way a package or its target folder fails. Packages are made by the fixture's generator. */
+ * imports and deletes, and every way a package or its target folder fails.
+ * Packages are made by the fixture's generator. */
 #include <gtest/gtest.h>
 
 #include "installer.h"

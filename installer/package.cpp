@@ -76,6 +76,15 @@ void report_box(const WCHAR* text) {
   show_message_box(text, TEXT("Tips"), 0);
 }
 
+void report_out(const char* text) {
+  printf("%s\n", text);
+  fflush(stdout);
+}
+
+bool contains_reg(const WCHAR* field) {
+  return wcsstr(field, TEXT(".reg")) || wcsstr(field, TEXT(".REG"));
+}
+
 /* Bytes of the package after the read position; -1 when unknown. */
 long long remaining_bytes(HANDLE package) {
   DWORD high = 0;
@@ -88,61 +97,113 @@ long long remaining_bytes(HANDLE package) {
   return size - position.QuadPart;
 }
 
-enum class Unpacked { ok, failed };
+/* The buffer the contents pass through, reserved at the first file with
+ * contents and kept for the rest of the package. */
+struct Chunk {
+  BYTE* bytes = nullptr;
+  DWORD size = 0;
+};
 
-/* Writes one file entry's contents to path; the contents are read from the
- * package in any case. */
-Unpacked unpack_file(HANDLE package, const PackageEntryHeader* header, const WCHAR* path) {
-  HANDLE out = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+/* Reserves the chunk: PACKAGE_CHUNK_BYTES, or less when that cannot be had. */
+bool reserve_chunk(Chunk* chunk) {
+  if (chunk->bytes) return true;
+  for (DWORD size = PACKAGE_CHUNK_BYTES; size >= 4096; size /= 2) {
+    chunk->bytes = (BYTE*)malloc(size);
+    if (chunk->bytes) {
+      chunk->size = size;
+      return true;
+    }
+  }
+  return false;
+}
+
+/* Copies size bytes of contents from the package to out, one chunk at a
+ * time; false when the package ends early or a read or write fails. */
+bool copy_contents(HANDLE package, HANDLE out, unsigned long long size, Chunk* chunk,
+                   const WCHAR* path) {
+  for (unsigned long long left = size; left > 0;) {
+    DWORD want = left < chunk->size ? (DWORD)left : chunk->size;
+    DWORD read = 0;
+    if (!ReadFile(package, chunk->bytes, want, &read, NULL)) {
+      debug_print(TEXT("Could not read the package (error %d)\n"), (int)GetLastError());
+      return false;
+    }
+    if (read != want) {
+      debug_print(TEXT("Package cut short inside the contents of %s\n"), path);
+      return false;
+    }
+    DWORD written = 0;
+    if (!WriteFile(out, chunk->bytes, read, &written, NULL) || written != read) {
+      debug_print(TEXT("Could not write %s (error %d)\n"), path, (int)GetLastError());
+      return false;
+    }
+    left -= read;
+  }
+  return true;
+}
+
+/* Unpacks one file entry to path through a temporary file beside it, which
+ * replaces path only once it is complete and carries the header's times. */
+bool unpack_file(HANDLE package, const PackageEntryHeader* header, const WCHAR* path,
+                 const WCHAR* temporary, Chunk* chunk) {
+  unsigned long long size = package_entry_size(header);
+  long long remaining = remaining_bytes(package);
+  if (remaining >= 0 && size > (unsigned long long)remaining) {
+    /* Nothing to write: the package cannot hold the whole file. */
+    debug_print(TEXT("Package cut short inside the contents of %s\n"), path);
+    return false;
+  }
+  HANDLE out = CreateFileW(temporary, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, NULL);
   if (out == INVALID_HANDLE_VALUE) {
-    printf("Could not open Two.txt.\n");
-    fflush(stdout);
-    return Unpacked::failed;
+    report_out("Could not open Two.txt.");
+    return false;
   }
-  DWORD size = header->size_low;
-  Unpacked result = Unpacked::ok;
-  long long remaining = remaining_bytes(package);
-  if (remaining >= 0 && (long long)size > remaining) {
-    /* Cut short by the end of the package: nothing to buffer, the file stays
-     * empty and the next header read finds the end. */
-    LARGE_INTEGER zero;
-    zero.QuadPart = 0;
-    SetFilePointerEx(package, zero, NULL, FILE_END);
-  } else {
-    BYTE* contents = NULL;
-    if (size > 0) {
-      contents = (BYTE*)malloc(size);
-      if (!contents) {
-        report_box(TEXT("VirtualAlloc Fail."));
-        printf("VirtualAlloc Fail.\n");
-        fflush(stdout);
-        CloseHandle(out);
-        return Unpacked::failed;
-      }
+  bool ok = true;
+  if (size > 0) {
+    if (!reserve_chunk(chunk)) {
+      report_box(TEXT("VirtualAlloc Fail."));
+      report_out("VirtualAlloc Fail.");
+      ok = false;
+    } else {
+      BOOL locked = LockFile(out, 0, 0, header->size_low, header->size_high);
+      ok = copy_contents(package, out, size, chunk, path);
+      if (locked) UnlockFile(out, 0, 0, header->size_low, header->size_high);
     }
-    DWORD read = 0;
-    BOOL ok = size == 0 || ReadFile(package, contents, size, &read, NULL);
-    if (ok && read == size && header->size_high == 0) {
-      if (size > 0) {
-        BOOL locked = LockFile(out, 0, 0, size, 0);
-        DWORD written = 0;
-        if (!WriteFile(out, contents, size, &written, NULL) || written != size) {
-          debug_print(TEXT("Could not write %s (error %d)\n"), path, (int)GetLastError());
-          result = Unpacked::failed;
-        }
-        if (locked) UnlockFile(out, 0, 0, size, 0);
-      }
-      SetFileTime(out, &header->creation_time, &header->last_access_time,
-                  &header->last_write_time);
-    }
-    free(contents);
   }
-  CloseHandle(out);
-  return result;
+  if (ok)
+    SetFileTime(out, &header->creation_time, &header->last_access_time, &header->last_write_time);
+  if (!CloseHandle(out) && ok) {
+    debug_print(TEXT("Could not write %s (error %d)\n"), path, (int)GetLastError());
+    ok = false;
+  }
+  if (ok && !MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING)) {
+    debug_print(TEXT("Could not replace %s (error %d)\n"), path, (int)GetLastError());
+    ok = false;
+  }
+  if (!ok) DeleteFileW(temporary);
+  return ok;
 }
 
 }  // namespace
+
+int package_entry_check(const PackageEntryHeader* header) {
+  if (field_length(header->name) < 0 || field_length(header->folder) < 0)
+    return PACKAGE_ENTRY_UNTERMINATED;
+  if (!stays_inside(header->name) || !stays_inside(header->folder))
+    return PACKAGE_ENTRY_LEAVES_TARGET;
+  if ((header->attributes & PACKAGE_FOLDER_ATTRIBUTE) && package_entry_size(header) != 0)
+    return PACKAGE_ENTRY_FOLDER_WITH_SIZE;
+  return PACKAGE_ENTRY_OK;
+}
+
+int package_entry_is_registry_file(const PackageEntryHeader* header) {
+  return contains_reg(header->folder) || contains_reg(header->name);
+}
+
+unsigned long long package_entry_size(const PackageEntryHeader* header) {
+  return (unsigned long long)header->size_high << 32 | header->size_low;
+}
 
 int install_package(const WCHAR* target_folder, const WCHAR* package_path) {
   const WCHAR* target = target_folder ? target_folder : TEXT("");
@@ -158,53 +219,65 @@ int install_package(const WCHAR* target_folder, const WCHAR* package_path) {
   }
   if (!is_folder(target)) {
     report_box(TEXT("Could not create new directory.\n"));
-    printf("Could not create new directory.\n");
-    fflush(stdout);
+    report_out("Could not create new directory.");
     CloseHandle(package);
     return 0;
   }
 
   static WCHAR entry_path[kEntryPathChars];
+  static WCHAR temporary_path[kEntryPathChars + 32];
   PackageEntryHeader header;
+  Chunk chunk;
+  int result = 1;
   for (;;) {
     DWORD read = 0;
-    if (!ReadFile(package, &header, sizeof header, &read, NULL) || read == 0) break;
+    if (!ReadFile(package, &header, sizeof header, &read, NULL)) {
+      debug_print(TEXT("Could not read the package (error %d)\n"), (int)GetLastError());
+      result = 0;
+      break;
+    }
+    if (read == 0) break;
     if (read != sizeof header) {
       debug_print(TEXT("Package entry header cut short (%d bytes)\n"), (int)read);
-      CloseHandle(package);
-      return 0;
+      result = 0;
+      break;
     }
-    if (field_length(header.name) < 0 || field_length(header.folder) < 0 ||
-        !stays_inside(header.name) || !stays_inside(header.folder)) {
-      debug_print(TEXT("Package entry refused: its name or folder leaves the target folder\n"));
-      CloseHandle(package);
-      return 0;
+    int check = package_entry_check(&header);
+    if (check != PACKAGE_ENTRY_OK) {
+      debug_print(check == PACKAGE_ENTRY_FOLDER_WITH_SIZE
+                      ? TEXT("Package entry refused: a folder entry with a size\n")
+                      : TEXT("Package entry refused: its name or folder leaves the target folder\n"));
+      result = 0;
+      break;
     }
     int length = _snwprintf(entry_path, kEntryPathChars, TEXT("%s/%s/%s"), target, header.folder,
                             header.name);
     if (length < 0 || (size_t)length >= kEntryPathChars) {
       debug_print(TEXT("Package entry path too long\n"));
-      CloseHandle(package);
-      return 0;
+      result = 0;
+      break;
     }
 
     if (header.attributes & PACKAGE_FOLDER_ATTRIBUTE) {
       CreateDirectoryW(entry_path, NULL);
       continue;
     }
-    if (unpack_file(package, &header, entry_path) != Unpacked::ok) {
-      CloseHandle(package);
-      return 0;
+    _snwprintf(temporary_path, sizeof temporary_path / sizeof temporary_path[0], TEXT("%s%s"),
+               entry_path, PACKAGE_TEMPORARY_SUFFIX);
+    if (!unpack_file(package, &header, entry_path, temporary_path, &chunk)) {
+      result = 0;
+      break;
     }
-    if (wcsstr(entry_path, TEXT(".reg")) || wcsstr(entry_path, TEXT(".REG"))) {
+    if (package_entry_is_registry_file(&header)) {
       int imported = import_reg_file(entry_path);
       DeleteFileW(entry_path);
       if (imported != 0) {
-        CloseHandle(package);
-        return 0;
+        result = 0;
+        break;
       }
     }
   }
+  free(chunk.bytes);
   CloseHandle(package);
-  return 1;
+  return result;
 }

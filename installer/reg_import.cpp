@@ -4,6 +4,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+#include <vector>
+
 #include "message_box.h"
 
 namespace {
@@ -11,9 +14,6 @@ namespace {
 const char* const kRootNames[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
                                   "HKEY_USERS"};
 const HKEY kRoots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS};
-
-/* Characters of a string value that fit the value buffer. */
-const int kStringChars = REG_LINE_BYTES / 2;
 
 /* The length of a line's text: up to its first zero byte, at most size. */
 int text_length(const char* line, int size) {
@@ -40,62 +40,83 @@ bool widen_name(const char* text, int count, WCHAR* out) {
   return true;
 }
 
-/* The digit value of a hexadecimal character; other characters give
- * meaningless values. */
-int hex_digit(char c) { return (c & 0x0F) + ((c & 0x40) ? 9 : 0); }
+/* The value of a hexadecimal digit, or -1 for any other character. */
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_line_end(char c) { return c == '\r' || c == '\n'; }
+
+/* True when only blanks and line-end characters lie in line[at, end). */
+bool only_blanks(const char* line, int at, int end) {
+  for (int i = at; i < end; i++)
+    if (!is_blank(line[i]) && !is_line_end(line[i])) return false;
+  return true;
+}
 
 bool starts_with(const char* line, int at, int end, const char* prefix) {
   size_t n = strlen(prefix);
   return at >= 0 && (size_t)(end - at) >= n && memcmp(line + at, prefix, n) == 0;
 }
 
+/* "dword:" takes 1 to 8 hexadecimal digits, and nothing but blanks after them. */
 LONG set_dword(HKEY key, const WCHAR* name, const char* line, int at, int end) {
   DWORD value = 0;
-  for (int i = 0; i < 8; i++) {
-    /* Characters past the line's end read as zero bytes. */
-    char c = at + i < end ? line[at + i] : 0;
-    value = value << 4 | (DWORD)hex_digit(c);
-  }
+  int digits = 0;
+  for (; at < end && hex_digit(line[at]) >= 0; at++, digits++)
+    value = value << 4 | (DWORD)hex_digit(line[at]);
+  if (digits < 1 || digits > 8 || !only_blanks(line, at, end)) return -1;
   BYTE data[4] = {(BYTE)value, (BYTE)(value >> 8), (BYTE)(value >> 16), (BYTE)(value >> 24)};
   return RegSetValueExW(key, name, 0, REG_DWORD, data, 4);
 }
 
+/* "hex:" takes bytes of one or two hexadecimal digits separated by ","; an
+ * empty list is a value of no bytes, an empty entry is refused. */
 LONG set_binary(HKEY key, const WCHAR* name, const char* line, int at, int end) {
-  BYTE data[REG_LINE_BYTES];
-  int count = 0;
-  auto char_at = [&](int i) -> char { return i < end ? line[i] : 0; };
-  for (;;) {
-    if (count == REG_LINE_BYTES) return -1;
-    data[count++] = (BYTE)(hex_digit(char_at(at)) << 4 | hex_digit(char_at(at + 1)));
-    at += 2;
-    if (char_at(at) != ',') break;
-    at++;
+  std::vector<BYTE> data;
+  if (!only_blanks(line, at, end)) {
+    for (;;) {
+      int digits = 0, value = 0;
+      for (; at < end && hex_digit(line[at]) >= 0; at++, digits++)
+        if (digits < 2) value = value << 4 | hex_digit(line[at]);
+      if (digits < 1 || digits > 2) return -1;
+      data.push_back((BYTE)value);
+      if (at < end && line[at] == ',') {
+        at++;
+        continue;
+      }
+      if (!only_blanks(line, at, end)) return -1;
+      break;
+    }
   }
-  return RegSetValueExW(key, name, 0, REG_BINARY, data, (DWORD)count);
+  return RegSetValueExW(key, name, 0, REG_BINARY, data.empty() ? NULL : data.data(),
+                        (DWORD)data.size());
 }
 
 LONG set_string(HKEY key, const WCHAR* name, const char* line, int at, int end) {
   /* The unit after the text is always zero, so the platform sees the same
    * memory whatever came before: Windows CE stores the bytes given, desktop
    * Windows counts such a zero as the terminator the size left out. */
-  WCHAR data[kStringChars + 1] = {0};
-  int count = 0;
+  std::basic_string<WCHAR> data;
   while (at < end && line[at] != '"') {
     if (line[at] == '\\') {
       /* A pair gives one backslash; a lone backslash is dropped. */
       at++;
       if (at < end && line[at] == '\\') {
-        if (count == kStringChars) return -1;
-        data[count++] = '\\';
+        data += (WCHAR)'\\';
         at++;
       }
       continue;
     }
-    if (count == kStringChars) return -1;
-    data[count++] = widen(line[at++]);
+    data += widen(line[at++]);
   }
   if (at >= end) return -1; /* no closing quote */
-  return RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)data, (DWORD)(count * sizeof(WCHAR)));
+  return RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)data.c_str(),
+                        (DWORD)(data.size() * sizeof(WCHAR)));
 }
 
 void close_key(HKEY* key) {
@@ -105,13 +126,54 @@ void close_key(HKEY* key) {
   *key = 0;
 }
 
-void show_line(const char* line, const WCHAR* path) {
-  WCHAR text[REG_LINE_BYTES + 1];
-  int n = _snwprintf(text, REG_LINE_BYTES, TEXT("%S"), line);
-  if (n < 0) n = REG_LINE_BYTES;
-  text[n] = 0;
+/* Shows the text of a failing line (as the file has it, line ends included)
+ * in the error box, titled with the file's name. */
+void show_line(const std::string& raw, const WCHAR* path) {
+  std::vector<WCHAR> text(raw.size() + 1);
+  int n = _snwprintf(text.data(), raw.size() + 1, TEXT("%S"), raw.c_str());
+  if (n < 0 || (size_t)n > raw.size()) n = (int)raw.size();
+  text[(size_t)n] = 0;
   const WCHAR* slash = wcsrchr(path, '/');
-  show_message_box(text, slash ? slash + 1 : path, MB_ICONERROR);
+  show_message_box(text.data(), slash ? slash + 1 : path, MB_ICONERROR);
+}
+
+/* Appends the next line of file, its line end included, to raw; false at the
+ * end of the file with nothing read. */
+bool read_line(FILE* file, std::string* raw) {
+  bool any = false;
+  for (int c; (c = getc(file)) != EOF;) {
+    any = true;
+    *raw += (char)c;
+    if (c == '\n') break;
+  }
+  return any;
+}
+
+/* The length of text without its line end. */
+size_t without_line_end(const std::string& text, size_t from) {
+  size_t end = text.size();
+  while (end > from && is_line_end(text[end - 1])) end--;
+  return end;
+}
+
+/* Reads one logical line: a value line whose text ends with a backslash goes
+ * on in the next line, whose leading blanks are skipped. raw gets the lines as
+ * the file has them, text the joined text without line ends. */
+bool read_logical_line(FILE* file, std::string* raw, std::string* text) {
+  raw->clear();
+  text->clear();
+  if (!read_line(file, raw)) return false;
+  text->assign(*raw, 0, without_line_end(*raw, 0));
+  if ((*text)[0] != '"') return true;
+  while (!text->empty() && text->back() == '\\') {
+    text->pop_back();
+    size_t start = raw->size();
+    if (!read_line(file, raw)) break;
+    size_t end = without_line_end(*raw, start);
+    while (start < end && is_blank((*raw)[start])) start++;
+    text->append(*raw, start, end - start);
+  }
+  return true;
 }
 
 }  // namespace
@@ -194,18 +256,19 @@ int import_reg_file(const WCHAR* path) {
   if (!path) return -1;
   FILE* file = _wfopen(path, TEXT("rb"));
   if (!file) return -1;
-  char line[REG_LINE_BYTES];
-  if (!fgets(line, sizeof line, file)) {
+  std::string raw, text;
+  if (!read_line(file, &raw)) {
     fclose(file);
     return 0;
   }
-  if (strcmp(line, "REGEDIT4\r\n") != 0) {
+  if (raw != "REGEDIT4\r\n") {
     fclose(file);
     return -1;
   }
   HKEY current = 0;
-  while (fgets(line, sizeof line, file)) {
-    int length = (int)strlen(line);
+  while (read_logical_line(file, &raw, &text)) {
+    int length = (int)text.size();
+    const char* line = text.c_str();
     bool failed = false;
     if (line[0] == '[') {
       close_key(&current);
@@ -219,7 +282,7 @@ int import_reg_file(const WCHAR* path) {
       failed = reg_set_value_line(current, line, length) != 0;
     }
     if (failed) {
-      show_line(line, path);
+      show_line(raw, path);
       close_key(&current);
       fclose(file);
       return -1;

@@ -1,13 +1,15 @@
 /* Importing a registry file in the REGEDIT4 text form.
  *
- * The file is 8-bit text read in lines of at most 259 bytes (a longer line is
- * split and its rest read as a further line). The first line must be exactly
- * "REGEDIT4\r\n". Then lines are matched by their first character:
+ * The file is 8-bit text of lines of any length, ending in CR LF or LF. The
+ * first line must be exactly "REGEDIT4\r\n". A value line whose text ends
+ * with "\" goes on in the next line, that line's leading blanks skipped (as
+ * exporters wrap long binary values); any number of such lines may follow.
+ * Then lines are matched by their first character:
  *   [ROOT\path]              open or create a key, which becomes the current key
  *   [-ROOT\path]             delete that key
  *   "name"=-                 delete a value of the current key
- *   "name"=dword:XXXXXXXX    REG_DWORD
- *   "name"=hex:01,ff,...     REG_BINARY (at most 260 bytes)
+ *   "name"=dword:XXXXXXXX    REG_DWORD, 1 to 8 hexadecimal digits
+ *   "name"=hex:01,ff,...     REG_BINARY, bytes of 1 or 2 hexadecimal digits
  *   "name"="text"            REG_SZ ("\\" gives one backslash; no terminator stored)
  * Any other line is ignored, as are value lines while no key is current.
  * Bytes become UTF-16 units one by one, sign-extended (only ASCII is carried
@@ -18,8 +20,6 @@
 
 #include <windows.h>
 
-/* Bytes of a line, terminator included; also the limit of a binary value. */
-#define REG_LINE_BYTES 260
 /* Characters of a key path or value name, terminator excluded. */
 #define REG_NAME_CHARS 259
 
@@ -46,10 +46,12 @@ HKEY reg_open_key_line(const char* line, int length);
 LONG reg_delete_key_line(const char* line, int length);
 
 /* A value line of the current key (line of size bytes; the text ends at its
- * first zero byte or at size). 0 on success, the platform's error code, or -1
- * for a line without a quoted name, of another kind (hex(2), hex(7), blanks
- * around "="), a string without its closing quote, or data that exceed
- * REG_LINE_BYTES bytes. */
+ * first zero byte or at size; a line end after the value is allowed). 0 on
+ * success, the platform's error code, or -1, with nothing stored, for a line
+ * without a quoted name, of another kind (hex(2), hex(7), blanks around "="),
+ * a string without its closing quote, a dword that is not 1 to 8
+ * hexadecimal digits, or a hex list with an entry that is not 1 or 2
+ * hexadecimal digits (an empty entry included). */
 LONG reg_set_value_line(HKEY key, const char* line, int size);
 
 #endif

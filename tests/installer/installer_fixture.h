@@ -251,7 +251,7 @@ inline Value query(HKEY root, const std::string& path, const std::string& name) 
   Value v;
   HKEY key;
   if (RegOpenKeyExW(root, W(path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return v;
-  BYTE data[1024];
+  static BYTE data[8192];
   DWORD size = sizeof data;
   WString wide_name = W(name);
   if (RegQueryValueExW(key, wide_name.c_str(), NULL, &v.type, data, &size) == ERROR_SUCCESS) {

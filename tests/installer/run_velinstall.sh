@@ -6,7 +6,9 @@
 # notes.Reg) and the script go onto the SD card, and a second run installs
 # them: its boxes, the files and their times, the registry and the deleted
 # registry file are checked. A third run as \sdmmc\tools\setup.exe finds
-# its own script and titles its box "setup".
+# its own script and titles its box "setup". A fourth run, over the files of
+# the second, is given a package cut inside a file's contents: it fails and
+# the installed copies stay as they were. --help lists velinstall's options.
 set -uo pipefail
 
 velinstall=$1
@@ -76,8 +78,31 @@ timeout 60 "$velinstall" --device device --as '\sdmmc\tools\setup.exe' --events 
 has third.log '"ev":"messagebox","text":"Installation successful!","title":"setup"'
 [ -f device/residentflash2/Tools/readme.txt ] || fail "the third run installed nothing"
 
+# 4. A cut package over an installed copy.
+mkdir -p cut/data
+head -c 200000 /dev/urandom >cut/data/firmware.bin
+printf 'after\r\n' >cut/z_after.txt
+"$velpack" build cut -o cut.pkg || fail "velpack build of cut/ failed"
+printf 'different\n' >"$app/data/firmware.bin" && cp "$app/data/firmware.bin" firmware.before
+head -c 150000 cut.pkg >device/sdmmc/app.pkg
+timeout 60 "$velinstall" --device device --events fourth.log 2>fourth.err
+has fourth.log '"ev":"messagebox","text":"Installation failed!","title":"velinstall"'
+grep -qF 'Installation successful!' fourth.log && fail "the cut package was reported as installed"
+cmp -s firmware.before "$app/data/firmware.bin" || fail "the installed firmware.bin was changed"
+[ -e "$app/z_after.txt" ] && fail "z_after.txt was installed from a cut package"
+find device -name '*.velinstall-part' | grep -q . && fail "a temporary file was left behind"
+"$velpack" list device/sdmmc/app.pkg >cut.list 2>&1 && fail "velpack list took the cut package"
+has cut.list 'damaged package: contents of data\firmware.bin cut short'
+
+# --help: velinstall's own options only.
+"$velinstall" --help >help.out 2>&1 || fail "--help exited non-zero"
+for option in --device --events --as; do has help.out "$option"; done
+grep -qE -- '--(gps|screen|script|audio-out|speed|headless)' help.out && fail "--help lists the shell's options"
+"$velinstall" --gps /dev/null >gps.out 2>&1
+[ $? = 2 ] || fail "an option of the shell was taken"
+
 if [ "$failures" -gt 0 ]; then
-  for log in first second third; do
+  for log in first second third fourth; do
     echo "--- $log.log"; cat "$log.log" 2>/dev/null
     echo "--- $log.err"; cat "$log.err" 2>/dev/null
   done

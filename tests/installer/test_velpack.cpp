@@ -74,6 +74,10 @@ TEST_F(Velpack, UsageAndErrorsHaveTheirExitStatus) {
   /* Two names of 200 characters make a folder field of 401. */
   fs::create_directories(deep / std::string(200, 'a') / std::string(200, 'b'));
   std::ofstream(deep / std::string(200, 'a') / std::string(200, 'b') / "f.txt") << "f";
+  /* A name of dots and blanks that velinstall takes for "..". */
+  fs::path dotted = root_.host("dotted");
+  fs::create_directories(dotted);
+  std::ofstream(dotted / ". .") << "x";
   struct Case {
     std::string args;
     int status;
@@ -91,6 +95,7 @@ TEST_F(Velpack, UsageAndErrorsHaveTheirExitStatus) {
       {"list " + root_.host("missing.pkg").string(), 1, "cannot read"},
       {"build " + linked.string() + " -o " + pkg, 1, "only folders and regular files"},
       {"build " + deep.string() + " -o " + pkg, 1, "the folder is longer than 259"},
+      {"build " + dotted.string() + " -o " + pkg, 1, "velinstall refuses this name"},
   };
   for (const Case& c : cases) {
     ToolRun run = velpack(c.args);
@@ -163,6 +168,9 @@ TEST_F(Velpack, ListRefusesCutAndMalformedPackages) {
   std::string good = package_bytes({file("", "a.txt", "alpha"), file("", "b.txt", "beta")});
   Entry unterminated = file("", "x", "");
   unterminated.terminate_name = false;
+  Entry sized_folder = folder("", "data");
+  sized_folder.declared_size = 5;
+  sized_folder.contents = "alpha";
   struct Case {
     const char* what;
     std::string bytes;
@@ -171,13 +179,71 @@ TEST_F(Velpack, ListRefusesCutAndMalformedPackages) {
       {"cut contents", good.substr(0, good.size() - 1), "contents of b.txt cut short"},
       {"cut header", good + "xx", "entry header cut short"},
       {"unterminated name", package_bytes({unterminated}), "unterminated"},
+      {"parent in folder", package_bytes({file("", "a.txt", "a"), file("sub\\..\\..", "x", "x")}),
+       "(sub\\..\\..\\x) has a \"..\" component"},
+      {"parent as name", package_bytes({folder("", "..")}), "has a \"..\" component"},
+      {"folder with a size", package_bytes({sized_folder, file("", "b.txt", "beta")}),
+       "(data) is a folder with a size"},
   };
   for (const Case& c : cases) {
     root_.write("bad.pkg", c.bytes);
     ToolRun run = velpack("list " + root_.host("bad.pkg").string());
     EXPECT_EQ(run.status, 1) << c.what << "\n" << run.out;
+    EXPECT_NE(run.out.find("damaged package: "), std::string::npos) << c.what << "\n" << run.out;
     EXPECT_NE(run.out.find(c.text), std::string::npos) << c.what << "\n" << run.out;
   }
+  /* A size with a high part is listed whole. */
+  Entry big = file("", "big.bin", "");
+  big.size_high = 1;
+  big.declared_size = 0;
+  root_.write("big.pkg", package_bytes({big}));
+  ToolRun run = velpack("list " + root_.host("big.pkg").string());
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_NE(run.out.find("4294967296"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("contents of big.bin cut short"), std::string::npos) << run.out;
+}
+
+TEST_F(Velpack, BuildWarnsAboutWhatVelinstallTreatsOtherwise) {
+  fs::path source = root_.host("source");
+  fs::create_directories(source / "conf.REG");
+  fs::create_directories(source / "App.registry");
+  std::ofstream(source / "setup.reg", std::ios::binary) << "REGEDIT4\r\n[HKEY_CURRENT_USER\\X]\r\n";
+  std::ofstream(source / "unix.reg", std::ios::binary) << "REGEDIT4\n";
+  std::ofstream(source / "empty.reg", std::ios::binary) << "";
+  std::ofstream(source / "conf.REG" / "settings", std::ios::binary) << "REGEDIT4\r\n";
+  std::ofstream(source / "notes.Reg", std::ios::binary) << "notes";
+  std::ofstream(source / "App.registry" / "plain.txt", std::ios::binary) << "plain";
+  std::ofstream(source / std::string(200, 'n'), std::ios::binary) << "long";
+  std::string pkg = root_.host("app.pkg").string();
+  /* A device path of 31 + 2 + 200 characters fits; one of 76 + 2 + 200 does not. */
+  ToolRun fits = velpack("build " + source.string() + " -o " + pkg +
+                         " --target '\\residentflash2\\App\\versions\\v1'");
+  ASSERT_EQ(fits.status, 0) << fits.out;
+  ToolRun run = velpack("build " + source.string() + " -o " + pkg + " --target '\\residentflash2\\" +
+                        std::string(60, 'T') + "'");
+  ASSERT_EQ(run.status, 0) << run.out;
+  struct Expect {
+    const char* text;
+    bool in_first, in_second;
+  } expected[] = {
+      {"warning: setup.reg: a registry file", true, true},
+      {"warning: unix.reg: a registry file", true, true},
+      {"warning: unix.reg: a registry file without the REGEDIT4 header", true, true},
+      {"warning: empty.reg: a registry file (", true, true},
+      {"warning: empty.reg: a registry file without", false, false},
+      {"warning: setup.reg: a registry file without", false, false},
+      {"warning: conf.REG\\settings: a registry file", true, true},
+      {"notes.Reg", false, false},
+      /* ".registry" holds ".reg": inside the package the folder's files count */
+      {"warning: App.registry\\plain.txt: a registry file", true, true},
+      {"nnnn: its device path has 278 characters", false, true},
+  };
+  for (const Expect& e : expected) {
+    EXPECT_EQ(fits.out.find(e.text) != std::string::npos, e.in_first) << e.text << "\n" << fits.out;
+    EXPECT_EQ(run.out.find(e.text) != std::string::npos, e.in_second) << e.text << "\n" << run.out;
+  }
+  /* Not a terminal: no progress. */
+  EXPECT_EQ(run.out.find("entries,"), std::string::npos) << run.out;
 }
 
 }  // namespace

@@ -6,12 +6,18 @@
  * parent relative to FOLDER with backslashes. Files keep their times
  * (creation = birth time where the file system has one, else the last write
  * time) and get the archive attribute, plus read-only when not writable.
- * list: one line per entry; a malformed or cut package is an error. */
+ * It warns about what velinstall will treat differently from a plain file:
+ * registry files (imported and deleted), registry files without the REGEDIT4
+ * header (their import fails), and paths beyond the device's limit.
+ * list: one line per entry; an entry velinstall would refuse or misread, or a
+ * cut package, is an error. */
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -27,17 +33,27 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kUsage[] =
-    "usage: velpack build FOLDER -o PACKAGE\n"
+    "usage: velpack build FOLDER -o PACKAGE [--target DEVICE_FOLDER]\n"
     "       velpack list PACKAGE\n"
     "\n"
     "  build  packs every folder and file under FOLDER (not FOLDER itself) into\n"
     "         PACKAGE, keeping the files' times; entry names are UTF-8 on the host\n"
     "         and UTF-16 in the package, at most 259 characters, as are the\n"
-    "         folders relative to FOLDER; files must be smaller than 4 GiB\n"
-    "  list   prints each entry: kind, size, last write time (UTC), path\n"
+    "         folders relative to FOLDER. Warns (standard error) about files that\n"
+    "         velinstall imports into the registry and deletes (\".reg\" or \".REG\"\n"
+    "         in their folder or name), such files without the REGEDIT4 header,\n"
+    "         and paths longer than the device's 259 characters once put under\n"
+    "         DEVICE_FOLDER (the install script's directory; default: none).\n"
+    "         Shows its progress on standard error when that is a terminal.\n"
+    "  list   prints each entry: kind, size, last write time (UTC), path; an entry\n"
+    "         velinstall would refuse (a \"..\" component, an unterminated name, a\n"
+    "         folder with a size) or a cut package is reported as damaged\n"
     "\n"
-    "Exit status: 0 done, 1 the folder or package cannot be read or written\n"
-    "or breaks the package format's limits, 2 bad usage.\n";
+    "Exit status: 0 done, 1 the folder or package cannot be read or written,\n"
+    "breaks the package format's limits or is damaged, 2 bad usage.\n";
+
+/* The longest device path, in characters (MAX_PATH less the terminator). */
+const size_t kDevicePathChars = 259;
 
 const unsigned long long kUnixEpochAsFileTime = 116444736000000000ULL;
 
@@ -90,9 +106,52 @@ bool put_field(WCHAR* field, const std::u16string& text) {
   return true;
 }
 
+void warn(const std::string& what) { std::cerr << "velpack: warning: " << what << "\n"; }
+
+/* True when the file at path begins with the REGEDIT4 header line, or is
+ * empty (an empty registry file imports nothing). */
+bool has_registry_header(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  char start[10] = {0};
+  in.read(start, sizeof start);
+  std::streamsize n = in.gcount();
+  return n == 0 || (n == (std::streamsize)sizeof start && memcmp(start, "REGEDIT4\r\n", 10) == 0);
+}
+
+/* Entries and bytes packed so far, on standard error when it is a terminal,
+ * at most a few times a second. */
+class Progress {
+ public:
+  Progress() : shown_(isatty(STDERR_FILENO) != 0) {}
+  void add(unsigned long long bytes) {
+    entries_++;
+    bytes_ += bytes;
+    if (!shown_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (now - last_ < std::chrono::milliseconds(200)) return;
+    last_ = now;
+    print();
+  }
+  void finish() {
+    if (!shown_) return;
+    print();
+    std::cerr << "\n";
+  }
+
+ private:
+  void print() {
+    char text[96];
+    snprintf(text, sizeof text, "\rvelpack: %llu entries, %.1f MB", entries_, (double)bytes_ / 1e6);
+    std::cerr << text << std::flush;
+  }
+  bool shown_;
+  unsigned long long entries_ = 0, bytes_ = 0;
+  std::chrono::steady_clock::time_point last_{};
+};
+
 class PackBuilder {
  public:
-  explicit PackBuilder(std::ofstream* out) : out_(out) {}
+  PackBuilder(std::ofstream* out, const std::u16string& target) : out_(out), target_(target) {}
 
   /* Packs the contents of host folder `folder`, whose path relative to the
    * root is `relative` (UTF-16, backslashes). */
@@ -125,11 +184,29 @@ class PackBuilder {
   }
 
   const std::string& error() const { return error_; }
+  void finish() { progress_.finish(); }
 
  private:
   bool fail(const std::string& why) {
     error_ = why;
     return false;
+  }
+
+  /* The warnings about an entry that velinstall treats otherwise than a
+   * plain file or folder. */
+  void check(const fs::path& path, const PackageEntryHeader& header, const std::u16string& name,
+             const std::u16string& relative, bool folder) {
+    std::u16string device_path = target_ + u"\\" + relative + u"\\" + name;
+    std::string shown = plat::utf16_to_utf8(relative.empty() ? name : relative + u"\\" + name);
+    if (device_path.size() > kDevicePathChars)
+      warn(shown + ": its device path has " + std::to_string(device_path.size()) +
+           " characters, beyond the device's " + std::to_string(kDevicePathChars) +
+           "; velinstall cannot write it");
+    if (folder || !package_entry_is_registry_file(&header)) return;
+    warn(shown + ": a registry file (\".reg\" or \".REG\" in its folder or name); velinstall " +
+         "imports it into the registry and deletes it");
+    if (!has_registry_header(path))
+      warn(shown + ": a registry file without the REGEDIT4 header line; its import fails");
   }
 
   bool write_entry(const fs::path& path, const struct stat& st, const std::u16string& name,
@@ -140,37 +217,42 @@ class PackBuilder {
       return fail("the name is longer than 259 UTF-16 characters: " + path.string());
     if (!put_field(header.folder, relative))
       return fail("the folder is longer than 259 UTF-16 characters: " + path.string());
-    if (!folder && (unsigned long long)st.st_size > 0xFFFFFFFFULL)
-      return fail("a file of 4 GiB or more cannot be installed: " + path.string());
     header.attributes = folder ? PACKAGE_FOLDER_ATTRIBUTE : FILE_ATTRIBUTE_ARCHIVE;
     if (!(st.st_mode & S_IWUSR)) header.attributes |= FILE_ATTRIBUTE_READONLY;
     header.creation_time = file_time(creation_of(path.string(), st));
     header.last_access_time = file_time(st.st_atim);
     header.last_write_time = file_time(st.st_mtim);
-    header.size_low = folder ? 0 : (DWORD)st.st_size;
+    unsigned long long size = folder ? 0 : (unsigned long long)st.st_size;
+    header.size_low = (DWORD)size;
+    header.size_high = (DWORD)(size >> 32);
+    if (package_entry_check(&header) != PACKAGE_ENTRY_OK)
+      return fail("velinstall refuses this name (dots and blanks only): " + path.string());
+    check(path, header, name, relative, folder);
     out_->write((const char*)&header, sizeof header);
     if (!folder) {
       std::ifstream in(path, std::ios::binary);
       if (!in) return fail("cannot read " + path.string());
       std::vector<char> buffer(1 << 16);
       unsigned long long copied = 0;
-      while (in) {
-        in.read(buffer.data(), (std::streamsize)buffer.size());
+      while (in && copied < size) {
+        unsigned long long want = std::min<unsigned long long>(buffer.size(), size - copied);
+        in.read(buffer.data(), (std::streamsize)want);
         std::streamsize n = in.gcount();
         if (n <= 0) break;
-        if (copied + (unsigned long long)n > header.size_low) n = (std::streamsize)(header.size_low - copied);
         out_->write(buffer.data(), n);
         copied += (unsigned long long)n;
-        if (copied == header.size_low) break;
       }
-      if (copied != header.size_low) return fail("the file changed while it was packed: " + path.string());
+      if (copied != size) return fail("the file changed while it was packed: " + path.string());
     }
     if (!*out_) return fail("cannot write the package");
+    progress_.add(size);
     return true;
   }
 
   std::ofstream* out_;
+  std::u16string target_;
   std::string error_;
+  Progress progress_;
 };
 
 bool inside(const fs::path& path, const fs::path& folder) {
@@ -182,7 +264,7 @@ bool inside(const fs::path& path, const fs::path& folder) {
   return true;
 }
 
-int build(const std::string& folder_arg, const std::string& package_arg) {
+int build(const std::string& folder_arg, const std::string& package_arg, const std::string& target) {
   std::error_code ec;
   fs::path folder = fs::weakly_canonical(folder_arg, ec);
   if (ec || !fs::is_directory(folder, ec)) return failure("not a folder: " + folder_arg);
@@ -197,8 +279,9 @@ int build(const std::string& folder_arg, const std::string& package_arg) {
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     if (!out) return failure("cannot write " + temporary.string());
-    PackBuilder builder(&out);
+    PackBuilder builder(&out, plat::utf8_to_utf16(target));
     ok = builder.pack_folder(folder, std::u16string());
+    builder.finish();
     error = builder.error();
     out.flush();
     if (ok && !out) {
@@ -225,11 +308,7 @@ std::string time_text(const FILETIME& ft) {
   return text;
 }
 
-bool terminated(const WCHAR* field) {
-  for (int i = 0; i < PACKAGE_NAME_CHARS; i++)
-    if (!field[i]) return true;
-  return false;
-}
+int damaged(const std::string& why) { return failure("damaged package: " + why); }
 
 int list(const std::string& package_arg) {
   std::ifstream in(package_arg, std::ios::binary);
@@ -240,30 +319,30 @@ int list(const std::string& package_arg) {
   unsigned long long offset = 0;
   while (offset < size) {
     PackageEntryHeader header;
+    std::string at = "entry at byte " + std::to_string(offset);
     if (size - offset < sizeof header)
-      return failure("entry header cut short at byte " + std::to_string(offset));
+      return damaged("entry header cut short at byte " + std::to_string(offset));
     in.read((char*)&header, sizeof header);
     if (!in) return failure("cannot read " + package_arg);
-    if (!terminated(header.name) || !terminated(header.folder))
-      return failure("entry at byte " + std::to_string(offset) + " has an unterminated name or folder");
+    int check = package_entry_check(&header);
+    if (check == PACKAGE_ENTRY_UNTERMINATED) return damaged(at + " has an unterminated name or folder");
     bool folder = header.attributes & PACKAGE_FOLDER_ATTRIBUTE;
     std::u16string path(header.folder);
     if (!path.empty()) path += u"\\";
     path += header.name;
-    unsigned long long contents = folder ? 0 : header.size_low;
-    if (folder)
-      std::cout << "folder " << std::string(10, ' ') << "-";
-    else
-      std::cout << "file   " << std::string(11 - std::min<size_t>(11, std::to_string(contents).size()), ' ')
-                << contents;
-    std::cout << "  " << time_text(header.last_write_time) << "  " << plat::utf16_to_utf8(path) << "\n";
+    std::string shown = plat::utf16_to_utf8(path);
+    if (check == PACKAGE_ENTRY_LEAVES_TARGET)
+      return damaged(at + " (" + shown + ") has a \"..\" component; velinstall refuses it");
+    if (check == PACKAGE_ENTRY_FOLDER_WITH_SIZE)
+      return damaged(at + " (" + shown + ") is a folder with a size; velinstall refuses it");
+    unsigned long long contents = folder ? 0 : package_entry_size(&header);
+    std::string size_text = folder ? "-" : std::to_string(contents);
+    std::cout << (folder ? "folder " : "file   ")
+              << std::string(11 - std::min<size_t>(11, size_text.size()), ' ') << size_text << "  "
+              << time_text(header.last_write_time) << "  " << shown << "\n";
     offset += sizeof header;
-    if (!folder && header.size_high != 0)
-      std::cerr << "velpack: " << plat::utf16_to_utf8(path)
-                << ": size of 4 GiB or more, velinstall leaves it empty\n";
     if (contents > size - offset)
-      return failure("contents of " + plat::utf16_to_utf8(path) + " cut short at byte " +
-                     std::to_string(size));
+      return damaged("contents of " + shown + " cut short at byte " + std::to_string(size));
     offset += contents;
     in.seekg((std::streamoff)offset);
   }
@@ -280,12 +359,19 @@ int main(int argc, char** argv) {
   }
   if (args.empty()) return usage_error("no command given");
   if (args[0] == "build") {
-    std::string folder, package;
+    std::string folder, package, target;
+    bool have_target = false;
     for (size_t i = 1; i < args.size(); i++) {
       if (args[i] == "-o") {
         if (i + 1 >= args.size()) return usage_error("missing PACKAGE after -o");
         if (!package.empty()) return usage_error("-o given twice");
         package = args[++i];
+      } else if (args[i] == "--target") {
+        if (i + 1 >= args.size()) return usage_error("missing DEVICE_FOLDER after --target");
+        if (have_target) return usage_error("--target given twice");
+        have_target = true;
+        target = args[++i];
+        while (!target.empty() && (target.back() == '\\' || target.back() == '/')) target.pop_back();
       } else if (folder.empty() && !args[i].empty() && args[i][0] != '-') {
         folder = args[i];
       } else {
@@ -294,7 +380,7 @@ int main(int argc, char** argv) {
     }
     if (folder.empty()) return usage_error("no FOLDER given");
     if (package.empty()) return usage_error("no PACKAGE given (-o PACKAGE)");
-    return build(folder, package);
+    return build(folder, package, target);
   }
   if (args[0] == "list") {
     if (args.size() != 2) return usage_error("wrong number of arguments for 'list'");

@@ -182,20 +182,23 @@ ParseResult parse_command(const std::string& raw, Command* command, std::string*
 }
 
 std::string help_text() {
-  static const char* const own[] = {
-      "tap X Y                   pen down and up at (X, Y)",
-      "down X Y, move X Y, up X Y  one pen event each",
-      "key VK                    a key press (virtual-key code, decimal or 0x hex)",
-      "wait MS                   let MS milliseconds of device time pass",
-      "screenshot FILE           the screen as a PNG file",
-      "expect PATTERN [within MS]  wait for an event line containing PATTERN",
-      "expect-page N [within MS]   wait until page N is current",
-      "echo TEXT                 TEXT on standard error",
-      "help                      this list",
-      "quit                      end the program",
+  static const char* const own[][2] = {
+      {"tap X Y", "pen down and up at (X, Y)"},
+      {"down X Y | move X Y | up X Y", "one pen event"},
+      {"key VK", "a key press (virtual-key code, decimal or 0x hex)"},
+      {"wait MS", "let MS milliseconds of device time pass"},
+      {"screenshot FILE", "the screen as a PNG file"},
+      {"expect PATTERN [within MS]", "wait for an event line containing PATTERN"},
+      {"expect-page N [within MS]", "wait until page N is current"},
+      {"echo TEXT", "TEXT on standard error"},
+      {"help", "this list"},
+      {"quit", "end the program"},
   };
   std::string text = "commands (one a line, # begins a comment):\n";
-  for (const char* line : own) text += std::string("  ") + line + "\n";
+  for (const auto& line : own) {
+    std::string usage = line[0];
+    text += "  " + usage + std::string(usage.size() < 30 ? 30 - usage.size() : 1, ' ') + line[1] + "\n";
+  }
   text += "commands of the device's programs and drivers:\n";
   for (const std::string& usage : device_command_usages()) text += "  " + usage + "\n";
   return text;

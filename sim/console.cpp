@@ -214,6 +214,7 @@ struct Console {
   std::atomic<bool> finished{false};  /* the console thread has stopped */
   std::string pending;  /* input read but not yet split into lines */
   int unsettled = 0;    /* pen and key messages posted since the last settle */
+  int input = 0;        /* which of the inputs is being read: 0 is setup.fd's first */
   bool input_done = false;
 };
 
@@ -254,9 +255,16 @@ bool next_line(Console& c, std::string* line) {
     if (n <= 0) {
       /* The next input, when there is one, goes on from here. */
       if (!c.setup.then_fds.empty()) {
+        /* A last line without its line end ends with its input. */
+        if (!c.pending.empty()) {
+          *line = c.pending;
+          c.pending.clear();
+          return true;
+        }
         close(c.setup.fd);
         c.setup.fd = c.setup.then_fds.front();
         c.setup.then_fds.erase(c.setup.then_fds.begin());
+        c.input++;
         continue;
       }
       c.input_done = true;
@@ -397,9 +405,14 @@ void run(Console& c) {
 
 void run_commands(Console& c) {
   std::string line, error;
-  int line_number = 0;
+  int line_number = 0, input = 0;
   bool reading = true;
   while (reading && next_line(c, &line)) {
+    /* Lines are counted in each input on its own. */
+    if (c.input != input) {
+      input = c.input;
+      line_number = 0;
+    }
     line_number++;
     Command command;
     switch (parse_command(line, &command, &error)) {

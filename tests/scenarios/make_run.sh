@@ -10,15 +10,9 @@ set -uo pipefail
 build=$1
 run_dir=$2
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
-rm -rf "$run_dir"
-mkdir -p "$run_dir"
-cd "$run_dir" || exit 1
-
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+# shellcheck source=../support/run_dir.sh
+source "$source_dir/tests/support/run_dir.sh"
+start_run "$run_dir"
 
 tour_shots=$(grep -c '^screenshot ' "$source_dir/scripts/tour.txt")
 [ "$tour_shots" -ge 12 ] || fail "the tour takes only $tour_shots screenshots"

@@ -12,16 +12,10 @@ velmar=$1
 pixels=$2
 run_dir=$3
 command -v Xvfb >/dev/null || { echo "skipped: no Xvfb on this machine (the xvfb package)"; exit 77; }
-rm -rf "$run_dir"
-mkdir -p "$run_dir"
-cd "$run_dir" || exit 1
+# shellcheck source=../support/run_dir.sh
+source "$(dirname "$0")/../support/run_dir.sh"
+start_run "$run_dir"
 unset SDL_VIDEODRIVER
-
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
 
 # The states: console lines that reach each, and its name.
 states=(
@@ -60,12 +54,13 @@ shell=$!
 exec 4>input.fifo
 for state in "${states[@]}"; do
   name=${state#*|}
-  printf '%b\nscreenshot sdl-%s.png\n' "${state%|*}" "$name" >&4
+  # The echo comes once the screenshot is written.
+  printf '%b\nscreenshot sdl-%s.png\necho taken: %s\n' "${state%|*}" "$name" "$name" >&4
   for _ in $(seq 100); do
-    [ -s "sdl-$name.png" ] && break
+    grep -qxF "taken: $name" sdl.err && break
     sleep 0.1
   done
-  [ -s "sdl-$name.png" ] || { fail "$name: the windowed run took no screenshot: $(tail -3 sdl.err)"; break; }
+  grep -qxF "taken: $name" sdl.err || { fail "$name: the windowed run took no screenshot: $(tail -3 sdl.err)"; break; }
   cmp -s "sdl-$name.png" "headless-$name.png" ||
     fail "$name: the framebuffer of the windowed run differs from the headless one"
   # The window shows the framebuffer 1:1: its pixels are the screenshot's.

@@ -38,7 +38,7 @@ void call_draw_mode_texts(PagePaint* paint, const PageControls* controls, const 
     page_paint_text(paint, controls->title_font, PAGE_WHITE);
     vx_draw_text_in_item(dc, CALL_ITEM_STATE, state);
     page_paint_text(paint, controls->label_font, PAGE_WHITE);
-    vx_draw_text_in_item(dc, CALL_ITEM_NUMBER, call_info.number);
+    vx_draw_text_centred_in_item(dc, CALL_ITEM_NUMBER, call_info.number);
   }
 }
 

@@ -27,5 +27,5 @@ void call_device_id_line(WCHAR* buffer);
 void call_draw_name_and_detail(HDC dc);
 /* The texts of the dialing and in-call pages by the call's mode: centre, the
  * device-ID line, name and detail; recall, its title, name and detail; any
- * other, `state` and the number. */
+ * other, `state` and the number (centred in its item). */
 void call_draw_mode_texts(PagePaint* paint, const PageControls* controls, const WCHAR* state);

@@ -28,29 +28,19 @@ static int corner_taps;
 static int desktop_click(ButtonGroup*, int id, int, int, int) {
   switch (id) {
     case 211:
-      if (bt_info_present) {
-        call_info.mode = CALL_MODE_CENTRE;
-        nav_push(PAGE_DIALING, 0);
-      } else {
-        nav_push(PAGE_NO_PHONE, 0);
-      }
-      return -1;
+      if (!bt_info_present) return nav_click_result(nav_push(PAGE_NO_PHONE, 0));
+      call_info.mode = CALL_MODE_CENTRE;
+      return nav_click_result(nav_push(PAGE_DIALING, 0));
     case 212: nav_start_async(); break;
     case 213: alarm_program_async(); break;
     case 214: bt_show_program_async(); break;
     case 215: launch_detached(TEXT("\\residentflash2\\vmgprs\\app\\camera_dvr.exe")); break;
     case 216: launch_detached(TEXT("\\residentflash2\\MusicPlayer.exe")); break;
     case 217: launch_detached(TEXT("\\Residentflash2\\VideoPlayer.exe")); break;
-    case 218:
-      nav_push(PAGE_GAMES, 0);
-      return -1;
+    case 218: return nav_click_result(nav_push(PAGE_GAMES, 0));
     case 219: launch_detached(TEXT("\\Residentflash2\\EBook.exe")); break;
-    case 220:
-      nav_push(PAGE_MEDIA, 0);
-      return -1;
-    case 221:
-      nav_push(PAGE_TOOLS, 0);
-      return -1;
+    case 220: return nav_click_result(nav_push(PAGE_MEDIA, 0));
+    case 221: return nav_click_result(nav_push(PAGE_TOOLS, 0));
     default: break;
   }
   return 0;

@@ -41,7 +41,7 @@ static int incoming_call_paint(HDC given) {
   page_paint_text(&paint, controls.title_font, PAGE_WHITE);
   vx_draw_skin_text(dc, INCOMING_TITLE);
   page_paint_text(&paint, controls.label_font, PAGE_WHITE);
-  vx_draw_text_in_item(dc, CALL_ITEM_NUMBER, call_info.number);
+  vx_draw_text_centred_in_item(dc, CALL_ITEM_NUMBER, call_info.number);
   page_paint_end(&paint);
   return 0;
 }

@@ -69,7 +69,4 @@ template <const LauncherSpec& spec>
 PageControls LauncherPage<spec>::controls;
 
 /* The click answer of a back button: back one page. */
-inline int launcher_back(void) {
-  nav_back();
-  return -1;
-}
+inline int launcher_back(void) { return nav_click_result(nav_back()); }

@@ -17,6 +17,10 @@
 #define DIGIT_NINE 1512
 #define DELETE_LAST 1513
 #define SAVE 1514
+/* Titles: the plain one, and the skin's titles naming the centre's and the
+ * recall number. */
+#define TITLE_PLAIN 1500
+#define TITLE_CENTRE 1515
 
 static Page number_entry_page;
 static PagePicture background;
@@ -33,8 +37,7 @@ static int save_entry(void) {
   if (module_file_path(path, MAX_PATH, NULL, TEXT("config.ini")) == 0)
     ini_write_string(TEXT("CONFIG"), edit_target == 0 ? TEXT("CENTER_NUMBER") : TEXT("RECALL_NUMBER"),
                      entry, path);
-  nav_back();
-  return -1;
+  return nav_click_result(nav_back());
 }
 
 static int number_entry_click(ButtonGroup*, int id, int, int, int) {
@@ -56,7 +59,7 @@ static int number_entry_click(ButtonGroup*, int id, int, int, int) {
       return 0;
     }
     case SAVE: return save_entry();
-    case PAGE_BACK_BUTTON: nav_back(); return -1;
+    case PAGE_BACK_BUTTON: return nav_click_result(nav_back());
     default: return 0;
   }
 }
@@ -81,7 +84,9 @@ static int number_entry_paint(HDC given) {
   page_picture_draw(&field, dc, 0);
   vx_button_draw_all(controls.group, dc);
   page_paint_text(&paint, controls.title_font, PAGE_WHITE);
-  vx_draw_skin_text(dc, 1500);
+  /* The title names the number being edited when the skin has such a title. */
+  const int title = TITLE_CENTRE + (edit_target == 0 ? 0 : 1);
+  vx_draw_skin_text(dc, vx_skin_find(shell_skin, title) ? title : TITLE_PLAIN);
   page_paint_text(&paint, controls.label_font, PAGE_WHITE);
   vx_draw_text_in_item(dc, 1502, entry);
   page_paint_end(&paint);

@@ -82,5 +82,6 @@ void page_invalidate(void);
 #define PAGE_FACE_SONG TEXT("宋体")
 #define PAGE_WHITE 0xFFFFFF
 #define PAGE_BLACK 0x000000
+#define PAGE_ACCENT 0xEED322 /* the skin's cyan, RGB(0x22, 0xD3, 0xEE) */
 #define PAGE_BACK_BUTTON 102
 #define PAGE_COUNT_OF(a) ((int)(sizeof(a) / sizeof((a)[0])))

@@ -17,13 +17,9 @@ static PageControls controls;
 static int recall_prompt_click(ButtonGroup*, int id, int, int, int) {
   if (id == RECALL_YES) {
     call_info.mode = CALL_MODE_RECALL;
-    nav_push(PAGE_DIALING, 0);
-    return -1;
+    return nav_click_result(nav_push(PAGE_DIALING, 0));
   }
-  if (id == RECALL_NO) {
-    nav_back();
-    return -1;
-  }
+  if (id == RECALL_NO) return nav_click_result(nav_back());
   return 0;
 }
 

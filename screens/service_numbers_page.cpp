@@ -1,6 +1,6 @@
 /* Service-numbers page (PAGE_SERVICE_NUMBERS): the service centre's number
- * and the recall number as config.ini holds them, each with a button that
- * opens the keypad to change it. */
+ * and the recall number as config.ini holds them, each under its name and
+ * with a button that opens the keypad to change it. */
 #include "page_common.h"
 #include "pages.h"
 
@@ -12,6 +12,9 @@
 #define NUMBERS_SIZE 40
 #define EDIT_CENTRE 1404
 #define EDIT_RECALL 1405
+/* The skin's names of the two numbers, drawn beside them when it has them. */
+#define LABEL_CENTRE 1406
+#define LABEL_RECALL 1407
 
 static Page service_numbers_page;
 static PagePicture background;
@@ -22,9 +25,9 @@ static WCHAR recall_number[NUMBERS_SIZE];
 
 static int service_numbers_click(ButtonGroup*, int id, int, int, int) {
   switch (id) {
-    case PAGE_BACK_BUTTON: nav_back(); return -1;
-    case EDIT_CENTRE: nav_push(PAGE_NUMBER_ENTRY, 0); return -1;
-    case EDIT_RECALL: nav_push(PAGE_NUMBER_ENTRY, 1); return -1;
+    case PAGE_BACK_BUTTON: return nav_click_result(nav_back());
+    case EDIT_CENTRE: return nav_click_result(nav_push(PAGE_NUMBER_ENTRY, 0));
+    case EDIT_RECALL: return nav_click_result(nav_push(PAGE_NUMBER_ENTRY, 1));
     default: return 0;
   }
 }
@@ -53,6 +56,9 @@ static int service_numbers_paint(HDC given) {
   vx_button_draw_all(controls.group, dc);
   page_paint_text(&paint, controls.title_font, PAGE_WHITE);
   vx_draw_skin_text(dc, 1400);
+  page_paint_text(&paint, controls.label_font, PAGE_ACCENT);
+  vx_draw_skin_text(dc, LABEL_CENTRE);
+  vx_draw_skin_text(dc, LABEL_RECALL);
   page_paint_text(&paint, controls.label_font, PAGE_WHITE);
   vx_draw_text_in_item(dc, 1402, centre_number);
   vx_draw_text_in_item(dc, 1403, recall_number);

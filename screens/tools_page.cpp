@@ -13,9 +13,7 @@ static int tools_click(ButtonGroup*, int id, int, int, int) {
     case 1103: launch_detached_async(TEXT("\\residentflash2\\Backlight.exe")); break;
     case 1104: fm_program_async(); break;
     case 1105: launch_detached_async(TEXT("\\residentflash2\\Satellites.exe")); break;
-    case 1106:
-      nav_push(PAGE_SERVICE_NUMBERS, 0);
-      return -1;
+    case 1106: return nav_click_result(nav_push(PAGE_SERVICE_NUMBERS, 0));
     case 1107: launch_detached_async(TEXT("\\residentflash2\\System.exe")); break;
     default: break;
   }

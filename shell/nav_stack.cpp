@@ -21,3 +21,5 @@ int nav_home(void) {
   nav_stack.entries[0] = 0;
   return vx_page_switch(page_manager, 0, 1, 0, 0, 0);
 }
+
+int nav_click_result(int result) { return result < 0 ? 0 : -1; }

@@ -25,3 +25,7 @@ int nav_push(int id, int arg1);
 int nav_back(void);
 /* Resets the stack to the desktop and switches to it. */
 int nav_home(void);
+/* A click callback's answer after navigating with `result` (of nav_push,
+ * nav_back or nav_home): -1 when the page changed, 0 when the move was
+ * refused and the clicking page is still current. */
+int nav_click_result(int result);

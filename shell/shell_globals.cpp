@@ -12,7 +12,7 @@ HWND previous_foreground;
 int camera_shown;
 int clock_set;
 WCHAR clock_text[CLOCK_TEXT_SIZE];
-WCHAR device_id[DEVICE_ID_SIZE + 1];
+WCHAR device_id[DEVICE_ID_SIZE];
 HANDLE tts_handle;
 int debug_level;
 volatile int capture_active;

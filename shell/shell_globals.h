@@ -30,10 +30,10 @@ extern int clock_set;
 #define CLOCK_TEXT_SIZE 40
 /* The date and time line the desktop draws; empty until clock_set. */
 extern WCHAR clock_text[CLOCK_TEXT_SIZE];
-/* The size the device ID is read with: at most 6 characters and the terminator. */
-#define DEVICE_ID_SIZE 7
+/* The size the device ID is read with: at most 7 characters and the terminator. */
+#define DEVICE_ID_SIZE 8
 /* CONFIG key ID of config.ini. */
-extern WCHAR device_id[DEVICE_ID_SIZE + 1];
+extern WCHAR device_id[DEVICE_ID_SIZE];
 /* The handle tts_init returned; 0 when none. */
 extern HANDLE tts_handle;
 /* Switches the diagnostic logs: 3 message verdicts and hand-offs, 4 also every frame. */

@@ -160,6 +160,12 @@ ParseResult parse_command(const std::string& raw, Command* command, std::string*
   } else if (name == "quit") {
     if (!want_args(0, "quit")) return ParseResult::error;
     c.kind = CommandKind::quit;
+  } else if (name == "help") {
+    if (!want_args(0, "help")) return ParseResult::error;
+    c.kind = CommandKind::help;
+  } else if (name == "echo") {
+    c.kind = CommandKind::echo;
+    c.text = rest;
   } else if (find_device_command(name)) {
     c.kind = CommandKind::device;
     c.text = name;
@@ -175,6 +181,29 @@ ParseResult parse_command(const std::string& raw, Command* command, std::string*
   return ParseResult::command;
 }
 
+std::string help_text() {
+  static const char* const own[][2] = {
+      {"tap X Y", "pen down and up at (X, Y)"},
+      {"down X Y | move X Y | up X Y", "one pen event"},
+      {"key VK", "a key press (virtual-key code, decimal or 0x hex)"},
+      {"wait MS", "let MS milliseconds of device time pass"},
+      {"screenshot FILE", "the screen as a PNG file"},
+      {"expect PATTERN [within MS]", "wait for an event line containing PATTERN"},
+      {"expect-page N [within MS]", "wait until page N is current"},
+      {"echo TEXT", "TEXT on standard error"},
+      {"help", "this list"},
+      {"quit", "end the program"},
+  };
+  std::string text = "commands (one a line, # begins a comment):\n";
+  for (const auto& line : own) {
+    std::string usage = line[0];
+    text += "  " + usage + std::string(usage.size() < 30 ? 30 - usage.size() : 1, ' ') + line[1] + "\n";
+  }
+  text += "commands of the device's programs and drivers:\n";
+  for (const std::string& usage : device_command_usages()) text += "  " + usage + "\n";
+  return text;
+}
+
 namespace {
 
 struct Console {
@@ -185,6 +214,7 @@ struct Console {
   std::atomic<bool> finished{false};  /* the console thread has stopped */
   std::string pending;  /* input read but not yet split into lines */
   int unsettled = 0;    /* pen and key messages posted since the last settle */
+  int input = 0;        /* which of the inputs is being read: 0 is setup.fd's first */
   bool input_done = false;
 };
 
@@ -223,6 +253,20 @@ bool next_line(Console& c, std::string* line) {
     ssize_t n = ready > 0 ? read(c.setup.fd, buffer, sizeof buffer) : -1;
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      /* The next input, when there is one, goes on from here. */
+      if (!c.setup.then_fds.empty()) {
+        /* A last line without its line end ends with its input. */
+        if (!c.pending.empty()) {
+          *line = c.pending;
+          c.pending.clear();
+          return true;
+        }
+        close(c.setup.fd);
+        c.setup.fd = c.setup.then_fds.front();
+        c.setup.then_fds.erase(c.setup.then_fds.begin());
+        c.input++;
+        continue;
+      }
       c.input_done = true;
       continue;
     }
@@ -327,6 +371,14 @@ bool execute(Console& c, const Command& command, int line_number) {
       return false;
     case CommandKind::quit:
       return false;
+    case CommandKind::help:
+      fputs(help_text().c_str(), stderr);
+      fflush(stderr);
+      return true;
+    case CommandKind::echo:
+      fprintf(stderr, "%s\n", command.text.c_str());
+      fflush(stderr);
+      return true;
     case CommandKind::device: {
       const DeviceCommand* device = find_device_command(command.text);
       settle(c);
@@ -353,9 +405,14 @@ void run(Console& c) {
 
 void run_commands(Console& c) {
   std::string line, error;
-  int line_number = 0;
+  int line_number = 0, input = 0;
   bool reading = true;
   while (reading && next_line(c, &line)) {
+    /* Lines are counted in each input on its own. */
+    if (c.input != input) {
+      input = c.input;
+      line_number = 0;
+    }
     line_number++;
     Command command;
     switch (parse_command(line, &command, &error)) {
@@ -370,6 +427,7 @@ void run_commands(Console& c) {
     }
   }
   close(c.setup.fd);
+  for (int fd : c.setup.then_fds) close(fd);
   request_quit(c);
   if (!c.failed) return;
   /* A program that does not close after a failed expectation is ended here. */

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "plat/wintypes.h"
 
@@ -26,6 +27,8 @@ enum class CommandKind {
   expect,       /* an event line containing `text`, within `within_ms` */
   expect_page,  /* the current page id `value`, within `within_ms` */
   quit,
+  help,         /* the list of commands, on standard error */
+  echo,         /* `text` on standard error */
   device,       /* a registered device command `text` with its arguments `args` */
   unavailable,  /* a command of the device that the simulator does not offer yet: `text` */
 };
@@ -44,6 +47,8 @@ enum class ParseResult { command, empty, error };
 /* Parses one line: a command, an empty or comment line, or an error (then
  * *error says why). */
 ParseResult parse_command(const std::string& line, Command* command, std::string* error);
+/* What `help` prints: one line for each command with its arguments. */
+std::string help_text();
 
 /* Default time of `expect` and `expect-page`, in device milliseconds. */
 const uint64_t default_expect_ms = 2000;
@@ -52,6 +57,7 @@ const int expect_failed_status = 3;
 
 struct ConsoleSetup {
   int fd = -1;                      /* commands are read from here; closed by the console */
+  std::vector<int> then_fds;        /* read in turn after fd ends; closed by the console */
   const WCHAR* window_class = nullptr;  /* the program's main window */
   const WCHAR* window_title = nullptr;
 };

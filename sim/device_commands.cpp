@@ -26,6 +26,13 @@ void register_device_command(const DeviceCommand& command) {
   commands().push_back(command);
 }
 
+std::vector<std::string> device_command_usages() {
+  std::lock_guard<std::mutex> hold(commands_lock);
+  std::vector<std::string> usages;
+  for (const DeviceCommand& known : commands()) usages.push_back(known.usage);
+  return usages;
+}
+
 const DeviceCommand* find_device_command(const std::string& name) {
   std::lock_guard<std::mutex> hold(commands_lock);
   for (const DeviceCommand& known : commands())

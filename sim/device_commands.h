@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -25,5 +26,7 @@ struct DeviceCommand {
 void register_device_command(const DeviceCommand& command);
 /* The registered command of that name, or null. */
 const DeviceCommand* find_device_command(const std::string& name);
+/* The usages of the registered commands, in registration order. */
+std::vector<std::string> device_command_usages();
 
 }  // namespace sim

@@ -24,18 +24,21 @@
 
 namespace {
 
-/* Where the console reads: the script, standard input for "-", and without a
- * script standard input when it is a terminal or a pipe; -1 for no console. */
-int console_input(const plat::HostOptions& options) {
-  if (options.script == "-") return dup(0);
-  if (!options.script.empty()) {
-    int fd = open(options.script.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      fprintf(stderr, "Velmar: cannot read the script %s\n", options.script.c_str());
-      exit(2);
-    }
-    return fd;
+/* A script's input: standard input for "-", else the file. */
+int script_input(const std::string& script) {
+  if (script == "-") return dup(0);
+  int fd = open(script.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    fprintf(stderr, "Velmar: cannot read the script %s\n", script.c_str());
+    exit(2);
   }
+  return fd;
+}
+
+/* Where the console reads first: the script, and without a script standard
+ * input when it is a terminal or a pipe; -1 for no console. */
+int console_input(const plat::HostOptions& options) {
+  if (!options.script.empty()) return script_input(options.script);
   struct stat st;
   if (isatty(0) || (fstat(0, &st) == 0 && S_ISFIFO(st.st_mode))) return dup(0);
   return -1;
@@ -61,6 +64,7 @@ void attach(const plat::HostOptions& options) {
   if (fd >= 0) {
     sim::ConsoleSetup setup;
     setup.fd = fd;
+    for (const std::string& script : options.then_scripts) setup.then_fds.push_back(script_input(script));
     setup.window_class = MAIN_WINDOW_CLASS;
     setup.window_title = MAIN_WINDOW_TITLE;
     sim::console_start(setup);

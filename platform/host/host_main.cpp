@@ -26,7 +26,8 @@ namespace {
 const char usage_text[] =
     "options:\n"
     "  --device DIR        the device root (default ./device-run, made from the template)\n"
-    "  --script FILE|-     console commands from a file (-: standard input)\n"
+    "  --script FILE|-     console commands from a file (-: standard input); given again,\n"
+    "                      the next input is read when one ends\n"
     "  --events FILE       the event log (default: standard output when --script is given)\n"
     "  --headless          no window (the default when DISPLAY is unset)\n"
     "  --screen WxH        the screen size (default 800x480)\n"
@@ -96,7 +97,10 @@ Parse parse_options(int argc, char** argv, HostOptions* options, std::string* me
     if (name == "--device") {
       options->device_dir = value;
     } else if (name == "--script") {
-      options->script = value;
+      if (options->script.empty())
+        options->script = value;
+      else
+        options->then_scripts.push_back(value);
     } else if (name == "--events") {
       options->events = value;
     } else if (name == "--screen") {

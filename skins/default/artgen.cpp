@@ -33,8 +33,15 @@ const Color kAccent = rgb(0x22D3EE);
 const Color kAccentDeep = rgb(0x0B8FB0);
 const Color kTileTop = rgb(0x223F69);
 const Color kTileBottom = rgb(0x172D4E);
-const Color kPressedTop = rgb(0x2BD6F2);
-const Color kPressedBottom = rgb(0x0E93B8);
+const Color kPressedTop = rgb(0x67E8F9);
+const Color kPressedBottom = rgb(0x22D3EE);
+/* Pictograms on a pressed (light) face: dark, so that the press reads in daylight. */
+const Color kOnPressed = rgb(0x06202E);
+/* The face of a pressed round or pill button of one colour. */
+const Color kPressedFace = rgb(0xF1F5F9);
+/* The navigation tile: a deeper, teal-tinted navy than the other tiles. */
+const Color kNaviTop = rgb(0x114B6E);
+const Color kNaviBottom = rgb(0x0A2C48);
 const Color kPanel = rgb(0x0B1629);
 const Color kPanelLine = rgb(0x1C3354);
 const Color kCard = rgb(0xE8EEF5);
@@ -62,24 +69,27 @@ void title_bar(Canvas& c) {
   c.fill(rect(0, 72, 800, 74), kAccent);
 }
 
-/* A raised tile: gradient fill, a light top edge; pressed tiles take the accent. */
+/* A raised tile: gradient fill, a light top edge; pressed tiles light up in
+ * the accent, with a white rim. */
 void tile(Canvas& c, const Rect& r, State state, float radius = 16) {
   Shape body = rounded_rect(r.x + 1, r.y + 1, r.x + r.w - 1, r.y + r.h - 1, radius);
   const bool pressed = state == kPressed;
   c.fill(body, vertical(r.y, pressed ? kPressedTop : kTileTop, r.y + r.h, pressed ? kPressedBottom : kTileBottom));
   Shape edge = intersect(outline(inflate(body, -1), 2), rect(r.x, r.y, r.x + r.w, r.y + r.h * 0.5f));
   c.fill(edge, vertical(r.y, with_alpha(kWhite, pressed ? 0.35f : 0.16f), r.y + r.h * 0.5f, with_alpha(kWhite, 0)));
+  if (pressed) c.fill(outline(inflate(body, -1.5f), 3), kWhite);
 }
 
-/* A tile with a pictogram in its middle (or centred at `icon_y` when given). */
-void icon_tile(Canvas& c, const Rect& r, State state, const Shape& pictogram, float size, float icon_y = -1) {
+/* A tile with a pictogram in its middle: white, dark when pressed. */
+void icon_tile(Canvas& c, const Rect& r, State state, const Shape& pictogram, float size) {
   tile(c, r, state);
-  c.fill(place(pictogram, r.cx(), icon_y < 0 ? r.cy() : icon_y, size), kWhite);
+  c.fill(place(pictogram, r.cx(), r.cy(), size), state == kPressed ? kOnPressed : kWhite);
 }
 
-/* A launcher card: pictogram in the upper part, room for the label below. */
+/* A launcher card; its label lies below it, on the page, so that a press
+ * (which redraws only the card) leaves the label alone. */
 void card(Canvas& c, const Rect& r, State state, const Shape& pictogram) {
-  icon_tile(c, r, state, pictogram, std::min(72.f, r.w * 0.52f), r.y + (r.h - 44) / 2 + 4);
+  icon_tile(c, r, state, pictogram, std::min(72.f, std::min(r.w, r.h) * 0.6f));
 }
 
 /* A keypad key: flat rounded key with a stroked sign. */
@@ -87,19 +97,23 @@ void key(Canvas& c, const Rect& r, State state, char sign, float glyph_height) {
   const bool pressed = state == kPressed;
   Shape body = rounded_rect(r.x + 2, r.y + 2, r.x + r.w - 2, r.y + r.h - 2, 14);
   c.fill(body, pressed ? kAccent : rgb(0x1B3355));
-  c.fill(place(icon::glyph(sign, 0.13f), r.cx(), r.cy(), glyph_height * 2), pressed ? rgb(0x06202E) : kWhite);
+  c.fill(place(icon::glyph(sign, 0.13f), r.cx(), r.cy(), glyph_height * 2), pressed ? kOnPressed : kWhite);
 }
 
-/* A round or pill button of one colour with a white pictogram. */
+/* A round or pill button of one colour with a white pictogram; pressed, it
+ * turns light with the pictogram and a rim in its colour. */
 void colour_button(Canvas& c, const Rect& r, State state, const Color& top, const Color& bottom, const Shape& pictogram,
                    float size) {
   const float radius = std::min(r.w, r.h) / 2 - 2;
   Shape body = rounded_rect(r.x + 2, r.y + 2, r.x + r.w - 2, r.y + r.h - 2, radius);
-  if (state == kPressed)
-    c.fill(body, vertical(r.y, bottom, r.y + r.h, mix(bottom, rgb(0), 0.2f)));
-  else
-    c.fill(body, vertical(r.y, top, r.y + r.h, bottom));
-  c.fill(outline(inflate(body, -1.5f), 3), with_alpha(kWhite, state == kPressed ? 0.5f : 0.22f));
+  if (state == kPressed) {
+    c.fill(body, kPressedFace);
+    c.fill(outline(inflate(body, -2), 4), bottom);
+    c.fill(place(pictogram, r.cx(), r.cy(), size), bottom);
+    return;
+  }
+  c.fill(body, vertical(r.y, top, r.y + r.h, bottom));
+  c.fill(outline(inflate(body, -1.5f), 3), with_alpha(kWhite, 0.22f));
   c.fill(place(pictogram, r.cx(), r.cy(), size), kWhite);
 }
 
@@ -211,19 +225,24 @@ std::map<std::string, Spec> specs() {
                  }};
   }
   s["desk_navigation.bmp"] = {Format::Palette8, 2, {"desktop.bmp"}, [](Canvas& c, const Rect& r, State state) {
+                                /* Normal: teal-tinted navy with an accent rim; pressed: lit up like every tile. */
                                 Shape body = rounded_rect(r.x + 1, r.y + 1, r.x + r.w - 1, r.y + r.h - 1, 16);
                                 const bool pressed = state == kPressed;
-                                c.fill(body, vertical(r.y, pressed ? rgb(0x5EE6F8) : kAccent, r.y + r.h, pressed ? kAccent : kAccentDeep));
-                                c.fill(intersect(outline(inflate(body, -1), 2), rect(r.x, r.y, r.x + r.w, r.y + 40)),
-                                       vertical(r.y, with_alpha(kWhite, 0.4f), r.y + 40, with_alpha(kWhite, 0)));
+                                if (pressed) {
+                                  tile(c, r, state);
+                                } else {
+                                  c.fill(body, vertical(r.y, kNaviTop, r.y + r.h, kNaviBottom));
+                                  c.fill(outline(inflate(body, -1.5f), 3), kAccent);
+                                }
+                                const Color ink = pressed ? kOnPressed : kWhite;
                                 /* A map: a route line to a pin, behind the navigation arrow. */
                                 Shape route = unite({segment(r.x + 40, r.y + 90, r.x + 120, r.y + 62, 5), segment(r.x + 120, r.y + 62, r.x + 210, r.y + 84, 5),
                                                      segment(r.x + 210, r.y + 84, r.x + 300, r.y + 40, 5)});
-                                c.fill(route, with_alpha(kWhite, 0.35f));
+                                c.fill(route, pressed ? with_alpha(kOnPressed, 0.45f) : with_alpha(kAccent, 0.6f));
                                 Shape pin = subtract(unite(circle(r.x + 300, r.y + 34, 13), polygon(icon::P{{r.x + 289, r.y + 40}, {r.x + 311, r.y + 40}, {r.x + 300, r.y + 58}})),
                                                      circle(r.x + 300, r.y + 34, 5));
-                                c.fill(pin, with_alpha(kWhite, 0.6f));
-                                c.fill(place(icon::navigation(), r.cx(), r.cy(), 72), kWhite);
+                                c.fill(pin, pressed ? with_alpha(kOnPressed, 0.7f) : kAccent);
+                                c.fill(place(icon::navigation(), r.cx(), r.cy(), 72), ink);
                               }};
 
   /* Indicators: on in the accent, off dimmed. */
@@ -268,14 +287,14 @@ std::map<std::string, Spec> specs() {
   s["back.bmp"] = {Format::Rgb24, 1, on_launcher, [](Canvas& c, const Rect& r, State state) {
                      Shape pill = rounded_rect(r.x + 2, r.y + 2, r.x + r.w - 2, r.y + r.h - 2, r.h / 2 - 2);
                      c.fill(pill, state == kPressed ? kAccent : rgb(0x1B3356));
-                     c.fill(outline(inflate(pill, -1), 2), state == kPressed ? rgb(0x8BEAF8) : kPanelLine);
-                     c.fill(place(icon::arrow_back(), r.cx(), r.cy(), 34), state == kPressed ? rgb(0x06202E) : kWhite);
+                     c.fill(outline(inflate(pill, -1), 2), state == kPressed ? kWhite : kPanelLine);
+                     c.fill(place(icon::arrow_back(), r.cx(), r.cy(), 34), state == kPressed ? kOnPressed : kWhite);
                    }};
 
   /* Service numbers: the edit button of each row. */
   s["edit.bmp"] = {Format::BitFields16, 2, {"launcher.bmp", "numbers_panel.bmp"}, [](Canvas& c, const Rect& r, State state) {
                      tile(c, r, state, 18);
-                     c.fill(place(icon::pencil(), r.cx(), r.cy(), 52), kWhite);
+                     c.fill(place(icon::pencil(), r.cx(), r.cy(), 52), state == kPressed ? kOnPressed : kWhite);
                    }};
 
   /* Number entry keys. */
@@ -287,13 +306,18 @@ std::map<std::string, Spec> specs() {
                            Shape body = rounded_rect(r.x + 2, r.y + 2, r.x + r.w - 2, r.y + r.h - 2, 14);
                            c.fill(body, state == kPressed ? kAccent : rgb(0x15294A));
                            c.fill(outline(inflate(body, -1), 2), kPanelLine);
-                           c.fill(place(icon::backspace(), r.cx(), r.cy(), 46), state == kPressed ? rgb(0x06202E) : kWhite);
+                           c.fill(place(icon::backspace(), r.cx(), r.cy(), 46), state == kPressed ? kOnPressed : kWhite);
                          }};
   s["num_save.bmp"] = {Format::Rle8, 2, on_launcher, [](Canvas& c, const Rect& r, State state) {
                          Shape body = rounded_rect(r.x + 2, r.y + 2, r.x + r.w - 2, r.y + r.h - 2, 14);
-                         c.fill(body, vertical(r.y, state == kPressed ? rgb(0x5EE6F8) : kAccent, r.y + r.h,
-                                               state == kPressed ? kAccent : kAccentDeep));
-                         c.fill(place(icon::check(), r.cx(), r.cy(), 44), kWhite);
+                         if (state == kPressed) {
+                           c.fill(body, kPressedFace);
+                           c.fill(outline(inflate(body, -2), 4), kAccentDeep);
+                           c.fill(place(icon::check(), r.cx(), r.cy(), 44), kAccentDeep);
+                         } else {
+                           c.fill(body, vertical(r.y, kAccent, r.y + r.h, kAccentDeep));
+                           c.fill(place(icon::check(), r.cx(), r.cy(), 44), kWhite);
+                         }
                        }};
 
   /* In-call keypad: 1..9, *, 0, #. */

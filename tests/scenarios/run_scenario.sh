@@ -27,15 +27,9 @@ velmar=$1
 scenario=$2
 run_dir=$3
 
-rm -rf "$run_dir"
-mkdir -p "$run_dir"
-cd "$run_dir" || exit 1
-
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+# shellcheck source=../support/run_dir.sh
+source "$(dirname "$0")/../support/run_dir.sh"
+start_run "$run_dir"
 
 directives() { sed -n "s/^#! $1: *//p" "$scenario"; }
 

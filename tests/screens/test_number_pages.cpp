@@ -118,5 +118,30 @@ TEST_F(NumberPages, TheListShowsNothingForMissingKeys) {
   EXPECT_FALSE(empty.same_in_item(filled, 1403));
 }
 
+TEST_F(NumberPages, TheNumbersAreNamedAndTheEntrySaysWhichItEdits) {
+  /* The list names both numbers, in the accent, even when config.ini has neither. */
+  const COLORREF accent = RGB(0x22, 0xD3, 0xEE);
+  write_config(TEXT("[CONFIG]\r\n"));
+  open_service_numbers();
+  const Frame list;
+  const VxSkinItem* names[] = {vx_skin_find(shell_skin, 1406), vx_skin_find(shell_skin, 1407)};
+  for (const VxSkinItem* name : names) {
+    ASSERT_NE(name, nullptr);
+    bool drawn = false;
+    for (int y = name->y; y < name->y + name->height && !drawn; ++y)
+      for (int x = name->x; x < name->x + name->width && !drawn; ++x) drawn = list.pixel(x, y) == accent;
+    EXPECT_TRUE(drawn) << "no name in item " << name->id;
+  }
+  /* The entry's title differs with the number being edited. */
+  tap_button(1404);
+  ASSERT_EQ(vx_page_current_id(page_manager), PAGE_NUMBER_ENTRY);
+  const Frame centre;
+  tap_button(102);
+  tap_button(1405);
+  ASSERT_EQ(vx_page_current_id(page_manager), PAGE_NUMBER_ENTRY);
+  const Frame recall;
+  EXPECT_FALSE(centre.same_in_item(recall, 1500));
+}
+
 }  // namespace
 }  // namespace pages_test

@@ -46,6 +46,9 @@ TEST(ParseCommand, Lines) {
       {"expect-page 3", ParseResult::command, CommandKind::expect_page, 0, 0, 3, 2000, ""},
       {"expect-page 11 within 100", ParseResult::command, CommandKind::expect_page, 0, 0, 11, 100, ""},
       {"quit", ParseResult::command, CommandKind::quit, 0, 0, 0, 2000, ""},
+      {"help", ParseResult::command, CommandKind::help, 0, 0, 0, 2000, ""},
+      {"help me", ParseResult::error, CommandKind::quit, 0, 0, 0, 2000, ""},
+      {"echo  tour: done ", ParseResult::command, CommandKind::echo, 0, 0, 0, 2000, "tour: done"},
       {"phone start", ParseResult::command, CommandKind::unavailable, 0, 0, 0, 2000, "phone"},
       {"expect-file \\temp\\x.txt", ParseResult::command, CommandKind::unavailable, 0, 0, 0, 2000, "expect-file"},
       {"registry HKLM\\x v DWORD 1", ParseResult::command, CommandKind::unavailable, 0, 0, 0, 2000, "registry"},
@@ -222,14 +225,19 @@ class ScriptTest : public ::testing::Test {
   }
   void TearDown() override { UnregisterClassW(TEXT("ConsoleTarget"), GetModuleHandleW(nullptr)); }
 
-  /* The console reading `script` through a pipe, as from standard input. */
-  void start(const std::string& script) {
+  /* A pipe holding `script`, read as standard input would be. */
+  static int input_of(const std::string& script) {
     int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    ASSERT_EQ(write(fds[1], script.data(), script.size()), (ssize_t)script.size());
+    EXPECT_EQ(pipe(fds), 0);
+    EXPECT_EQ(write(fds[1], script.data(), script.size()), (ssize_t)script.size());
     close(fds[1]);
+    return fds[0];
+  }
+  /* The console reading `script`, then each of `then` in turn. */
+  void start(const std::string& script, const std::vector<std::string>& then = {}) {
     sim::ConsoleSetup setup;
-    setup.fd = fds[0];
+    setup.fd = input_of(script);
+    for (const std::string& more : then) setup.then_fds.push_back(input_of(more));
     setup.window_class = TEXT("ConsoleTarget");
     setup.window_title = TEXT("target");
     testing::internal::CaptureStderr();
@@ -270,6 +278,20 @@ TEST_F(ScriptTest, InputReachesTheWindowAndQuitClosesIt) {
   EXPECT_NE(errors.find("console: line 7: phone is not available yet"), std::string::npos) << errors;
   EXPECT_NE(errors.find("console: line 8: unknown command: frobnicate"), std::string::npos) << errors;
   EXPECT_EQ(errors.find("line 9"), std::string::npos) << errors;
+}
+
+TEST_F(ScriptTest, InputsAreReadInTurnEachWithItsOwnLineNumbers) {
+  /* The first input's last line has no line end; the second says so, asks
+   * for help and has a bad line; the third quits, and nothing after it runs. */
+  start("tap 1 2", {"echo first done\nhelp\ntap x\n", "quit\n", "tap 3 3\n"});
+  std::string errors;
+  EXPECT_EQ(run_window(&errors), -1);
+  EXPECT_EQ(received, (std::vector<std::string>{"down 1,2", "up 1,2", "close"}));
+  EXPECT_NE(errors.find("first done\n"), std::string::npos) << errors;
+  EXPECT_NE(errors.find(sim::help_text()), std::string::npos) << errors;
+  EXPECT_NE(errors.find("console: line 3: usage: tap X Y"), std::string::npos) << errors;
+  for (const char* command : {"tap X Y", "screenshot FILE", "expect-page N", "help", "quit"})
+    EXPECT_NE(sim::help_text().find(command), std::string::npos) << command;
 }
 
 TEST_F(ScriptTest, EndOfInputQuits) {

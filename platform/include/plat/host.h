@@ -70,6 +70,7 @@ void unregister_programs();
 struct HostOptions {
   std::string device_dir = "./device-run";
   std::string script;           /* empty: none; "-": stdin */
+  std::vector<std::string> then_scripts;  /* further --script options, read in turn after it */
   std::string events;           /* empty: stdout when a script is given */
   bool headless = false;
   int screen_width = 800, screen_height = 480;

@@ -51,4 +51,8 @@ void vx_draw_skin_text(HDC dc, int item_id) {
 
 void vx_draw_text_in_item(HDC dc, int item_id, const WCHAR* text) { draw_in_item(dc, item_id, text, DT_VCENTER); }
 
+void vx_draw_text_centred_in_item(HDC dc, int item_id, const WCHAR* text) {
+  draw_in_item(dc, item_id, text, DT_CENTER | DT_VCENTER);
+}
+
 void vx_draw_text_top_left(HDC dc, int item_id, const WCHAR* text) { draw_in_item(dc, item_id, text, DT_TOP | DT_LEFT); }

@@ -17,6 +17,10 @@ HFONT vx_create_font(int weight, int height, const WCHAR* face);
 void vx_draw_skin_text(HDC dc, int item_id);
 /* Draws `text` in the item's rectangle with DT_VCENTER (no DT_SINGLELINE). */
 void vx_draw_text_in_item(HDC dc, int item_id, const WCHAR* text);
+/* Draws `text` in the item's rectangle centred horizontally (DT_CENTER |
+ * DT_VCENTER, no DT_SINGLELINE): a text of any length sits in the middle of
+ * the item. */
+void vx_draw_text_centred_in_item(HDC dc, int item_id, const WCHAR* text);
 /* Draws `text` from the top left of the item's rectangle (flags 0); lines
  * break only at the line breaks in the text. */
 void vx_draw_text_top_left(HDC dc, int item_id, const WCHAR* text);

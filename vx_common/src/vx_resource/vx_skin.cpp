@@ -301,6 +301,10 @@ int vx_skin_bind_buttons(VxSkin* skin, ButtonGroup* group, int hide_unusable) {
     }
     if (hide_unusable && (!usable || button->width == 0 || button->height == 0 || !button->image))
       button->flags &= ~VX_BUTTON_USABLE;
+    /* A shaped button without its mask would be ORed onto the page and never
+     * hit: it is neither drawn nor hit. */
+    if (button->style == VX_BUTTON_SHAPED && (!button->mask_dc || !button->mask_bitmap))
+      button->flags &= ~VX_BUTTON_SHOWN;
   }
   group->pressed_index = -1;
   return 0;

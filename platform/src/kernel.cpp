@@ -7,7 +7,9 @@
  * that holds the name open keeps a shared flock: a process that can take the
  * lock exclusively is the only holder. A process that ends, even by a crash,
  * drops its locks with its file descriptors. All changes of these locks are
- * made under an exclusive flock of <device root>/.kernel/names.lock. */
+ * made under an exclusive flock of <device root>/.kernel/names.lock. A named
+ * mutex's ownership is the device's too (see MutexObject); the state of a
+ * named event or semaphore is each process's own. */
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>

@@ -839,24 +839,37 @@ HWND WINAPI GetActiveWindow(void) {
   return w && w->thread_id == tid ? w->handle : nullptr;
 }
 
+/* With the lock held: the first local window in Z order that matches. */
+static HWND find_locked(LPCWSTR class_name, LPCWSTR window_name);
+
+HWND plat::find_local_window(const WCHAR* class_name, const WCHAR* title) {
+  std::lock_guard<std::mutex> guard(wm().lock);
+  return find_locked(class_name, title);
+}
+
 HWND WINAPI FindWindowW(LPCWSTR class_name, LPCWSTR window_name) {
   RemoteWindows* remote;
   {
     std::lock_guard<std::mutex> guard(wm().lock);
-    for (HWND h : wm().z) {
-      WindowRecord* w = window_locked(h);
-      if (!w || w->state != WindowState::alive) continue;
-      if (class_name) {
-        if (IS_INTRESOURCE(class_name) ? w->cls->atom != (ATOM)(uintptr_t)class_name
-                                       : !equal_nocase(w->cls->name, class_name))
-          continue;
-      }
-      if (window_name && !equal_nocase(w->title, window_name)) continue;
-      return h;
-    }
+    if (HWND h = find_locked(class_name, window_name)) return h;
     remote = remote_locked();
   }
   return remote ? remote->find(class_name, window_name) : nullptr;
+}
+
+static HWND find_locked(LPCWSTR class_name, LPCWSTR window_name) {
+  for (HWND h : wm().z) {
+    WindowRecord* w = window_locked(h);
+    if (!w || w->state != WindowState::alive) continue;
+    if (class_name) {
+      if (IS_INTRESOURCE(class_name) ? w->cls->atom != (ATOM)(uintptr_t)class_name
+                                     : !equal_nocase(w->cls->name, class_name))
+        continue;
+    }
+    if (window_name && !equal_nocase(w->title, window_name)) continue;
+    return h;
+  }
+  return nullptr;
 }
 
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect) {

@@ -107,5 +107,8 @@ class RemoteWindows {
 void window_set_remote(RemoteWindows* remote);
 /* The registry of the windows of every host process on the device root. */
 RemoteWindows* device_windows();
+/* FindWindowW among the windows of this host process only (the simulator's
+ * console and screen drive the program of their own process). */
+HWND find_local_window(const WCHAR* class_name, const WCHAR* title);
 
 }  // namespace plat

@@ -21,19 +21,6 @@ HDC window_dc(HWND window, const RECT* clip) { return gdi_window_dc(window, clip
 
 void release_window_dc(HDC dc) { gdi_release_window_dc(dc); }
 
-bool equal_nocase(const std::u16string& a, const WCHAR* b) {
-  size_t n = 0;
-  while (b[n]) n++;
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; i++) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'a' && x <= u'z') x = (char16_t)(x - 32);
-    if (y >= u'a' && y <= u'z') y = (char16_t)(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 std::u16string copy_text(const WCHAR* s) {
   if (!s) return std::u16string();
   size_t n = 0;
@@ -198,7 +185,21 @@ WindowRecord* checked_locked(HWND window) {
 
 }  // namespace
 
-/* ---- Shared with message.cpp ---- */
+/* ---- Shared with message.cpp and window_remote.cpp ---- */
+
+bool equal_nocase(const std::u16string& a, const WCHAR* b) {
+  size_t n = 0;
+  while (b[n]) n++;
+  if (a.size() != n) return false;
+  for (size_t i = 0; i < n; i++) {
+    char16_t x = a[i], y = b[i];
+    if (x >= u'a' && x <= u'z') x = (char16_t)(x - 32);
+    if (y >= u'a' && y <= u'z') y = (char16_t)(y - 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
 
 WindowManager& wm() {
   static WindowManager* manager = new WindowManager;

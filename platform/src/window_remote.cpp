@@ -60,6 +60,16 @@ struct Request {
   uint32_t has_copy = 0;
 };
 
+Request request(Op op, HWND window, UINT message = 0, WPARAM wparam = 0, LPARAM lparam = 0) {
+  Request q;
+  q.op = op;
+  q.window = (uint64_t)(uintptr_t)window;
+  q.message = message;
+  q.wparam = (uint64_t)wparam;
+  q.lparam = (int64_t)lparam;
+  return q;
+}
+
 struct Answer {
   int64_t result = 0;
   uint32_t ok = 0;
@@ -127,19 +137,6 @@ bool parse_record(const std::string& text, Record* r) {
   r->title = utf8_to_utf16(bytes_of_hex(title[0] == '-' ? "" : title));
   r->visible = visible != 0;
   r->z = z;
-  return true;
-}
-
-bool equal_nocase(const std::u16string& a, const WCHAR* b) {
-  size_t n = 0;
-  while (b[n]) n++;
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; i++) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'a' && x <= u'z') x = (char16_t)(x - 32);
-    if (y >= u'a' && y <= u'z') y = (char16_t)(y - 32);
-    if (x != y) return false;
-  }
   return true;
 }
 
@@ -215,9 +212,7 @@ class DeviceWindows : public RemoteWindows {
   }
 
   BOOL show(HWND window, int command) override {
-    Request q;
-    q.op = op_show;
-    q.window = (uint64_t)(uintptr_t)window;
+    Request q = request(op_show, window);
     q.x = command;
     Answer a;
     return call(window, q, nullptr, &a) ? (BOOL)a.result : FALSE;
@@ -225,9 +220,7 @@ class DeviceWindows : public RemoteWindows {
 
   BOOL set_pos(HWND window, HWND insert_after, int x, int y, int width, int height,
                UINT flags) override {
-    Request q;
-    q.op = op_set_pos;
-    q.window = (uint64_t)(uintptr_t)window;
+    Request q = request(op_set_pos, window);
     q.insert_after = (int64_t)(intptr_t)insert_after;
     q.x = x, q.y = y, q.width = width, q.height = height, q.flags = flags;
     Answer a;
@@ -235,9 +228,7 @@ class DeviceWindows : public RemoteWindows {
   }
 
   BOOL set_foreground(HWND window) override {
-    Request q;
-    q.op = op_foreground;
-    q.window = (uint64_t)(uintptr_t)window;
+    Request q = request(op_foreground, window);
     Answer a;
     return call(window, q, nullptr, &a) ? (BOOL)a.result : FALSE;
   }
@@ -271,23 +262,20 @@ class DeviceWindows : public RemoteWindows {
   }
 
   BOOL post(HWND window, UINT message, WPARAM wparam, LPARAM lparam) override {
-    Request q;
-    q.op = op_post;
-    q.window = (uint64_t)(uintptr_t)window;
-    q.message = message;
-    q.wparam = (uint64_t)wparam;
-    q.lparam = (int64_t)lparam;
+    Request q = request(op_post, window, message, wparam, lparam);
     Answer a;
     return call(window, q, nullptr, &a) ? (BOOL)a.result : FALSE;
   }
 
   LRESULT send(HWND window, UINT message, WPARAM wparam, LPARAM lparam) override {
-    Request q;
-    q.op = op_send;
-    q.window = (uint64_t)(uintptr_t)window;
-    q.message = message;
-    q.wparam = (uint64_t)wparam;
-    q.lparam = (int64_t)lparam;
+    if (message == WM_SETTEXT || message == WM_GETTEXT || message == WM_CREATE ||
+        message == WM_NCCREATE) {
+      /* KNOWN_HOST_DIFFERENCE: only WM_COPYDATA's block is carried to another
+       * process; Windows carries these messages' texts too. */
+      SetLastError(ERROR_NOT_SUPPORTED);
+      return 0;
+    }
+    Request q = request(op_send, window, message, wparam, lparam);
     std::string block;
     if (message == WM_COPYDATA) {
       /* The block goes by value; the receiver points lParam at its copy. */
@@ -367,9 +355,7 @@ class DeviceWindows : public RemoteWindows {
     Record r;
     if (!lookup(previous, &r) || r.pid == getpid()) return false;
     /* The other process's window is no longer the active one. */
-    Request q;
-    q.op = op_lose_foreground;
-    q.window = (uint64_t)(uintptr_t)previous;
+    Request q = request(op_lose_foreground, previous);
     Answer a;
     call(previous, q, nullptr, &a);
     return true;

@@ -131,6 +131,9 @@ WindowManager& wm();
 /* The calling thread's queue, made on first use. Call without the lock. */
 std::shared_ptr<Queue> current_queue();
 
+/* Window titles and class names compare without regard to ASCII case. */
+bool equal_nocase(const std::u16string& a, const WCHAR* b);
+
 /* With the lock held: the registry of other processes' windows, or null. */
 RemoteWindows* remote_locked();
 

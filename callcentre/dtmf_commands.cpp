@@ -50,24 +50,11 @@ double coordinate(double sign, double digits) {
   return digits * sign * kUnit;
 }
 
-/* Serialises the handlers' own rewrites of config.ini: two at once would
- * share the writer's temporary file, and one of the values would be lost. */
-struct ConfigLock {
-  CRITICAL_SECTION section;
-  ConfigLock() { InitializeCriticalSection(&section); }
-};
-
-ConfigLock& config_lock() {
-  static ConfigLock lock;
-  return lock;
-}
-
+/* Rewrites of config.ini take the writer's own lock of the file. */
 void write_config(const WCHAR* key, const WCHAR* value) {
   WCHAR path[kPathSize];
   if (module_file_path(path, kPathSize, NULL, kConfigName) != 0) return;
-  EnterCriticalSection(&config_lock().section);
   ini_write_string(kSection, key, value, path);
-  LeaveCriticalSection(&config_lock().section);
 }
 
 bool call_page_current(void) {

@@ -33,6 +33,9 @@ target_sources(gtest_main PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/gtest_wmain.
 set(VELMAR_HOST_ONLY_TEST_FOLDERS sim)
 set(VELMAR_HOST_ONLY_TESTS
   test_host      # the host entry and its device options
+  test_ini_concurrent # writer processes started and killed by fork and exec
+  test_window_remote  # a second process started and killed by fork and exec
+  test_velini    # the host tool velini
   test_event     # the simulator's event log
   test_process   # stand-in device programs started by CreateProcessW
   test_bmp_suite # reads the suite's reference pictures with the host's libpng

@@ -1,6 +1,6 @@
-/* ini_write_string: locate with the shared scanner, compose the new text, and
- * write old head + text + old tail to a sibling file that then replaces the
- * original. */
+/* ini_write_string: under the file's own named mutex, locate with the shared
+ * scanner, compose the new text, and write old head + text + old tail to a
+ * sibling file of a name of its own that then replaces the original. */
 #include "ini_writer.h"
 
 #include <string.h>
@@ -11,7 +11,10 @@ namespace {
 
 const int kTextBytes = 1024;  /* the composed text, terminator included */
 const int kChunk = 1024;      /* copy chunk, through the context's line buffer */
-const WCHAR kTempSuffix[] = TEXT(".tmp");
+const DWORD kLockWaitMs = 10000;
+const WCHAR kLockPrefix[] = TEXT("ini_write_string:");
+/* path + ".~" + 8 hex digits of the process + 8 of the thread + ".tmp" */
+const size_t kTempExtra = 2 + 16 + 4;
 
 IniWriteStepHook step_hook = NULL;
 
@@ -113,6 +116,54 @@ bool write_replacement(IniFile* file, const WCHAR* temp_path, long region_start,
   return ok;
 }
 
+/* The name of the file's mutex: the path with its separators made "/" and
+ * its ASCII letters folded (device paths are case-insensitive), or, when that
+ * would be too long for a name, a hash of it. */
+void lock_name(const WCHAR* path, WCHAR* name, size_t size) {
+  const size_t prefix = sizeof kLockPrefix / sizeof kLockPrefix[0] - 1;
+  memcpy(name, kLockPrefix, prefix * sizeof(WCHAR));
+  size_t n = prefix;
+  unsigned long long hash = 1469598103934665603ull;
+  bool fits = true;
+  WCHAR last = 0;
+  if (path[0] != TEXT('\\') && path[0] != TEXT('/')) name[n++] = last = TEXT('/');
+  for (const WCHAR* p = path; *p; p++) {
+    WCHAR c = *p == TEXT('\\') ? TEXT('/') : *p;
+    if (c >= TEXT('A') && c <= TEXT('Z')) c = (WCHAR)(c - TEXT('A') + TEXT('a'));
+    if (c == TEXT('/') && last == TEXT('/')) continue;
+    last = c;
+    hash = (hash ^ (unsigned)c) * 1099511628211ull;
+    if (n + 1 < size) name[n++] = c;
+    else fits = false;
+  }
+  name[n] = 0;
+  if (!fits) _snwprintf(name + prefix, size - prefix, TEXT("#%08lX%08lX"),
+                        (unsigned long)(hash >> 32), (unsigned long)(hash & 0xFFFFFFFFu));
+}
+
+/* Removes temporary files that writers which ended half-way left behind;
+ * called with the file's mutex held, so no writer is using one. */
+void remove_stale_temps(const WCHAR* path, size_t path_length) {
+  WCHAR pattern[MAX_PATH + kTempExtra + 1];
+  memcpy(pattern, path, path_length * sizeof(WCHAR));
+  memcpy(pattern + path_length, TEXT(".~*.tmp"), 8 * sizeof(WCHAR));
+  size_t folder = path_length;
+  while (folder > 0 && path[folder - 1] != TEXT('\\') && path[folder - 1] != TEXT('/')) folder--;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    size_t length = wcslen(found.cFileName);
+    if (folder + length >= sizeof pattern / sizeof pattern[0]) continue;
+    memcpy(pattern + folder, found.cFileName, (length + 1) * sizeof(WCHAR));
+    DeleteFileW(pattern);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+int write_locked(const WCHAR* section, const WCHAR* key, const WCHAR* value, const WCHAR* path,
+                 const WCHAR* temp_path);
+
 }  // namespace
 
 void ini_write_set_step_hook(IniWriteStepHook hook) { step_hook = hook; }
@@ -121,14 +172,34 @@ int ini_write_string(const WCHAR* section, const WCHAR* key, const WCHAR* value,
                      const WCHAR* path) {
   if (!path || !section || !key || !value) return 0;
 
-  WCHAR temp_path[MAX_PATH + 8];
+  WCHAR temp_path[MAX_PATH + kTempExtra + 1];
   size_t path_length = wcslen(path);
-  const size_t suffix_length = sizeof kTempSuffix / sizeof kTempSuffix[0];  /* terminator included */
-  if (path_length == 0 || path_length + suffix_length > sizeof temp_path / sizeof temp_path[0])
-    return 0;
+  if (path_length == 0 || path_length > MAX_PATH) return 0;
   memcpy(temp_path, path, path_length * sizeof(WCHAR));
-  memcpy(temp_path + path_length, kTempSuffix, sizeof kTempSuffix);
+  _snwprintf(temp_path + path_length, kTempExtra + 1, TEXT(".~%08lX%08lX.tmp"),
+             (unsigned long)GetCurrentProcessId(), (unsigned long)GetCurrentThreadId());
 
+  WCHAR name[MAX_PATH];
+  lock_name(path, name, MAX_PATH);
+  HANDLE lock = CreateMutexW(NULL, FALSE, name);
+  if (!lock) return 0;
+  /* An owner that ended half-way (abandoned) left the file old or new. */
+  DWORD waited = WaitForSingleObject(lock, kLockWaitMs);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    CloseHandle(lock);
+    return 0;
+  }
+  remove_stale_temps(path, path_length);
+  int result = write_locked(section, key, value, path, temp_path);
+  ReleaseMutex(lock);
+  CloseHandle(lock);
+  return result;
+}
+
+namespace {
+
+int write_locked(const WCHAR* section, const WCHAR* key, const WCHAR* value, const WCHAR* path,
+                 const WCHAR* temp_path) {
   /* A file that exists but cannot be opened for update (a read-only one) is
    * refused; a missing one is new and empty, an ANSI file. */
   IniFile file;
@@ -175,3 +246,5 @@ int ini_write_string(const WCHAR* section, const WCHAR* key, const WCHAR* value,
   }
   return 1;
 }
+
+}  // namespace

@@ -17,12 +17,17 @@
  * (so after the mark of a UTF-16 file that holds nothing else). A missing file
  * is created as ANSI.
  *
- * The new content is written to the sibling file path + ".tmp" in chunks of
+ * The whole read-modify-replace runs under a named mutex of the file's own,
+ * "ini_write_string:" + the path with "/" separators and folded ASCII letters
+ * (a hash of it when too long), so every thread and every program of the
+ * device that writes the file through here takes turns; a turn is waited for
+ * at most 10 s. The new content is written to the sibling file
+ * path + ".~" + the writer's process and thread ids + ".tmp" in chunks of
  * 1024 bytes, flushed to the storage, given the old file's attributes, and
  * then replaces the file in one rename: whatever happens on the way, the file
  * holds either its old or its new content, complete (a missing file stays
- * missing or appears complete). A temporary file left by an interrupted
- * rewrite is overwritten by the next one.
+ * missing or appears complete). Temporary files that interrupted rewrites
+ * left are removed by the next one.
  *
  * Returns 1 on success, 0 on failure with the file untouched: a null section,
  * key, value or path (a null key or value deletes nothing); an existing file
@@ -30,7 +35,7 @@
  * be created; strings that do not fit the 1024-byte
  * work area in the ANSI code page; a new text longer than its buffer (1023
  * bytes of an ANSI file, 511 characters of a UTF-16 file); a failed read,
- * write, flush or rename. Not safe for two threads writing one file at once. */
+ * write, flush or rename; no turn within 10 s. */
 int ini_write_string(const WCHAR* section, const WCHAR* key, const WCHAR* value,
                      const WCHAR* path);
 

@@ -63,16 +63,29 @@ static VxSkin* load_skin(void) {
   return vx_skin_load(path, get_mui_language(), 1);
 }
 
-/* Waits for the start-up thread, handling the messages sent to this thread's
- * windows meanwhile (the thread may be hiding a window whose program is
- * itself waiting on the shell). */
-static void finish_startup_thread(void) {
-  if (!startup_thread) return;
+/* Waits for the start-up thread at most SHELL_STARTUP_WAIT_MS, handling the
+ * messages sent to this thread's windows meanwhile (the thread may be hiding
+ * a window whose program is itself waiting on the shell). Returns whether
+ * the thread ended; one that blocks (a TTS engine or a Bluetooth start that
+ * hangs) is left running, and said so on the debug output. */
+static bool finish_startup_thread(void) {
+  if (!startup_thread) return true;
   MSG msg;
-  while (WaitForSingleObject(startup_thread, 10) == WAIT_TIMEOUT)
+  DWORD start = GetTickCount();
+  bool ended = true;
+  while (WaitForSingleObject(startup_thread, 10) == WAIT_TIMEOUT) {
+    if (GetTickCount() - start >= SHELL_STARTUP_WAIT_MS) {
+      ended = false;
+      break;
+    }
     PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE);
+  }
   CloseHandle(startup_thread);
   startup_thread = NULL;
+  if (!ended)
+    OutputDebugStringW(TEXT("Velmar: the start-up thread has not ended after 3 s; shutting down ")
+                       TEXT("without releasing the TTS engine\r\n"));
+  return ended;
 }
 
 int shell_init_create(HWND window) {
@@ -114,8 +127,8 @@ int shell_init_create(HWND window) {
 void shell_init_destroy(void) {
   KillTimer(main_window, SHELL_CLOCK_TIMER_ID);
   if (shell_gps_data) gps_wiring_stop();
-  finish_startup_thread();
-  if (tts_handle) {
+  /* The engine of a start-up thread that still runs may be in use by it. */
+  if (finish_startup_thread() && tts_handle) {
     tts_uninit(tts_handle);
     tts_handle = 0;
   }

@@ -25,6 +25,8 @@
 #define SHELL_BLUETOOTH_PROGRAM TEXT("\\residentflash2\\Bluetooth.exe")
 #define SHELL_BLUETOOTH_TITLE TEXT("kvybluetooth")
 #define SHELL_BLUETOOTH_WAIT_MS 200
+/* How long shutdown waits for the start-up thread (device time). */
+#define SHELL_STARTUP_WAIT_MS 3000
 /* The TTS engine's data file, in the subfolder tts of the program's folder. */
 #define SHELL_TTS_DATA_FILE TEXT("tts\\Resource.dat")
 

@@ -278,7 +278,7 @@ bool next_line(Console& c, std::string* line) {
  * program ends first. */
 HWND main_window_of(Console& c, bool visible) {
   for (;;) {
-    HWND window = FindWindowW(c.setup.window_class, c.setup.window_title);
+    HWND window = plat::find_local_window(c.setup.window_class, c.setup.window_title);
     if (window && (!visible || IsWindowVisible(window))) return window;
     if (c.ended) return nullptr;
     std::this_thread::sleep_for(std::chrono::milliseconds(window_poll_ms));
@@ -297,7 +297,7 @@ void settle(Console& c) {
   int sends = c.unsettled + 2;
   c.unsettled = 0;
   if (c.ended) return;
-  HWND window = FindWindowW(c.setup.window_class, c.setup.window_title);
+  HWND window = plat::find_local_window(c.setup.window_class, c.setup.window_title);
   for (int i = 0; window && i < sends; i++) SendMessageW(window, WM_NULL, 0, 0);
 }
 

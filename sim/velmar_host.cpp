@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "window_internal.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -51,7 +53,7 @@ void attach(const plat::HostOptions& options) {
                                      : plat::ScreenBackendKind::sdl);
   /* Closing the SDL window closes the shell, whatever window is in front. */
   plat::screen_on_quit([] {
-    if (HWND window = FindWindowW(MAIN_WINDOW_CLASS, MAIN_WINDOW_TITLE))
+    if (HWND window = plat::find_local_window(MAIN_WINDOW_CLASS, MAIN_WINDOW_TITLE))
       PostMessageW(window, WM_CLOSE, 0, 0);
   });
   vx_page_set_observer(sim::page_event);

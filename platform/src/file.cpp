@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@
 #include "plat/files.h"
 #include "plat/host.h"
 #include "plat/kernel.h"
+#include "sync.h"
 
 namespace plat {
 namespace {
@@ -320,9 +322,111 @@ struct FileObject : KernelObject {
   dev_t dev = 0;
   ino_t ino = 0;
   int lock_fd = -1;      /* carries this handle's fcntl locks */
+  int share_fd = -1;     /* carries this handle's access and share mode */
   bool archive_marked = false;
   ~FileObject() override;
 };
+
+/* ---- Share modes ----
+ *
+ * What the open handles of a file, in every process of the device, may do
+ * and let others do is kept in <root>/.kernel/share/<dev>-<ino>: each handle
+ * holds shared OFD locks (through a descriptor of its own, closed with the
+ * handle, or by the end of its process) on the bytes of what it has and
+ * what it denies. A byte that another descriptor locks is held by another
+ * handle. Checks and changes are made under an exclusive flock of the file.
+ * Streams opened by _wfopen take no part (KNOWN_HOST_DIFFERENCE: on Windows
+ * they share reading and writing, but not deletion). */
+enum ShareByte { has_read, has_write, denies_read, denies_write, denies_delete, share_bytes };
+
+std::string share_path(dev_t dev, ino_t ino) {
+  std::string dir = kernel_folder();
+  if (dir.empty()) return std::string();
+  dir += "/share";
+  mkdir(dir.c_str(), 0755);
+  char name[64];
+  snprintf(name, sizeof name, "/%llx-%llx", (unsigned long long)dev, (unsigned long long)ino);
+  return dir + name;
+}
+
+/* The share file of a file, under its exclusive flock; -1 when there is
+ * none (no device root, or `create` false and nobody has the file open). */
+int share_lock(const std::string& path, bool create) {
+  if (path.empty()) return -1;
+  for (;;) {
+    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+    if (fd < 0) return -1;
+    struct stat mine, named;
+    if (flock(fd, LOCK_EX) == 0 && fstat(fd, &mine) == 0 && stat(path.c_str(), &named) == 0 &&
+        mine.st_ino == named.st_ino)
+      return fd;
+    close(fd); /* removed by its last user meanwhile: the next one is new */
+  }
+}
+
+bool share_byte_held(int fd, int byte) {
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = byte;
+  fl.l_len = 1;
+  return fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+}
+
+/* Under the share file's flock: removes it when no handle holds a byte. */
+void share_unlock(const std::string& path, int fd) {
+  bool used = false;
+  for (int b = 0; b < share_bytes && !used; b++) used = share_byte_held(fd, b);
+  if (!used) unlink(path.c_str());
+  close(fd);
+}
+
+/* Enters a new handle's access and share mode, or refuses it with
+ * ERROR_SHARING_VIOLATION when it conflicts with an open handle. Returns 0 and
+ * the handle's descriptor of the share file (or -1 without a device root). */
+DWORD share_enter(dev_t dev, ino_t ino, bool read, bool write, DWORD share, int* share_fd) {
+  *share_fd = -1;
+  std::string path = share_path(dev, ino);
+  int fd = share_lock(path, true);
+  if (fd < 0) return 0;
+  bool conflict = (read && share_byte_held(fd, denies_read)) ||
+                  (write && share_byte_held(fd, denies_write)) ||
+                  (!(share & FILE_SHARE_READ) && share_byte_held(fd, has_read)) ||
+                  (!(share & FILE_SHARE_WRITE) && share_byte_held(fd, has_write));
+  if (conflict) {
+    share_unlock(path, fd);
+    return ERROR_SHARING_VIOLATION;
+  }
+  int own = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  auto hold = [own](int byte) {
+    struct flock fl {};
+    fl.l_type = F_RDLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = byte;
+    fl.l_len = 1;
+    fcntl(own, F_OFD_SETLK, &fl);
+  };
+  if (own >= 0) {
+    if (read) hold(has_read);
+    if (write) hold(has_write);
+    if (!(share & FILE_SHARE_READ)) hold(denies_read);
+    if (!(share & FILE_SHARE_WRITE)) hold(denies_write);
+    if (!(share & FILE_SHARE_DELETE)) hold(denies_delete);
+  }
+  close(fd);
+  *share_fd = own;
+  return 0;
+}
+
+/* Whether a file may be deleted or renamed: no open handle denies it. */
+bool share_allows_delete(const struct stat& st) {
+  std::string path = share_path(st.st_dev, st.st_ino);
+  int fd = share_lock(path, false);
+  if (fd < 0) return true;
+  bool denied = share_byte_held(fd, denies_delete);
+  share_unlock(path, fd);
+  return !denied;
+}
 
 FileObject::~FileObject() {
   LockTable& t = lock_table();
@@ -338,6 +442,12 @@ FileObject::~FileObject() {
   }
   t.changed.notify_all();
   if (lock_fd >= 0 && lock_fd != fd) close(lock_fd);
+  if (share_fd >= 0) {
+    close(share_fd);
+    std::string path = share_path(dev, ino);
+    int locked = share_lock(path, false);
+    if (locked >= 0) share_unlock(path, locked);
+  }
   if (fd >= 0) close(fd);
 }
 
@@ -618,7 +728,7 @@ using namespace plat;
 
 HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD flags_and_attributes, HANDLE template_file) {
-  (void)share, (void)security, (void)template_file;
+  (void)security, (void)template_file;
   std::u16string device;
   if (device_name(path, &device)) {
     DeviceOpen open;
@@ -659,6 +769,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
   if (flags_and_attributes & FILE_FLAG_WRITE_THROUGH) base |= O_DSYNC;
   int fd = -1;
   bool existed = false;
+  const bool truncates = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
   /* Open the existing file, or create a new one; retried when another
    * process creates or removes the file in between. */
   for (int attempt = 0; attempt < 8 && fd < 0; attempt++) {
@@ -669,9 +780,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
     if (exists) {
       if (disposition == CREATE_NEW) return refuse(ERROR_FILE_EXISTS);
       if (S_ISDIR(st.st_mode)) return refuse(ERROR_ACCESS_DENIED);
-      bool truncates = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
       if ((want_write || truncates) && read_only(st)) return refuse(ERROR_ACCESS_DENIED);
-      fd = open(r.host.c_str(), base | (truncates ? O_TRUNC : 0));
+      /* Truncated only once the share modes allow the open. */
+      fd = open(r.host.c_str(), base);
       if (fd >= 0) existed = true;
       else if (errno != ENOENT) return refuse(error_from_errno(errno));
     } else {
@@ -701,6 +812,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
     file->dev = st.st_dev;
     file->ino = st.st_ino;
   }
+  DWORD refused = share_enter(file->dev, file->ino, want_read, want_write, share, &file->share_fd);
+  if (refused) return refuse(refused);
+  if (existed && truncates && ftruncate(fd, 0) != 0) return refuse(error_from_errno(errno));
   HANDLE h = handle_open(file);
   if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)
     SetLastError(existed ? ERROR_ALREADY_EXISTS : 0);
@@ -963,6 +1077,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR path) {
   if (r.root) return fail(ERROR_ACCESS_DENIED);
   if (!r.exists) return fail(missing(r));
   if (S_ISDIR(r.st.st_mode) || read_only(r.st)) return fail(ERROR_ACCESS_DENIED);
+  if (!share_allows_delete(r.st)) return fail(ERROR_SHARING_VIOLATION);
   if (unlink(r.host.c_str()) != 0) return fail(error_from_errno(errno));
   return TRUE;
 }
@@ -974,6 +1089,7 @@ BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR target, DWORD flags) {
   if (from.error) return fail(from.error);
   if (from.root) return fail(ERROR_ACCESS_DENIED);
   if (!from.exists) return fail(missing(from));
+  if (!S_ISDIR(from.st.st_mode) && !share_allows_delete(from.st)) return fail(ERROR_SHARING_VIOLATION);
   Resolved to = resolve(target);
   if (to.error) return fail(to.error);
   if (to.root) return fail(ERROR_ACCESS_DENIED);
@@ -986,7 +1102,8 @@ BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR target, DWORD flags) {
     if (rename(from.host.c_str(), destination.c_str()) != 0) return fail(error_from_errno(errno));
   } else if (to.exists) {
     if (!(flags & MOVEFILE_REPLACE_EXISTING)) return fail(ERROR_ALREADY_EXISTS);
-    if (S_ISDIR(to.st.st_mode) || S_ISDIR(from.st.st_mode) || read_only(to.st))
+    if (S_ISDIR(to.st.st_mode) || S_ISDIR(from.st.st_mode) || read_only(to.st) ||
+        !share_allows_delete(to.st))
       return fail(ERROR_ACCESS_DENIED);
     if (rename(from.host.c_str(), destination.c_str()) != 0) return fail(error_from_errno(errno));
   } else {
@@ -1073,9 +1190,12 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
   }
   std::u16string want = folded(r.pattern);
   std::vector<std::pair<std::u16string, std::string>> names;
+  /* The platform's own folder in the device root is no device file. */
+  bool in_root = r.parent == device_root();
   if (DIR* d = opendir(r.parent.c_str())) {
     while (struct dirent* e = readdir(d)) {
       if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
+      if (in_root && !strcmp(e->d_name, ".kernel")) continue;
       std::u16string name = folded(utf8_to_utf16(e->d_name));
       if (wildcard(want.c_str(), name.c_str())) names.emplace_back(name, e->d_name);
     }

@@ -7,7 +7,9 @@
  * that holds the name open keeps a shared flock: a process that can take the
  * lock exclusively is the only holder. A process that ends, even by a crash,
  * drops its locks with its file descriptors. All changes of these locks are
- * made under an exclusive flock of <device root>/.kernel/names.lock. */
+ * made under an exclusive flock of <device root>/.kernel/names.lock. A named
+ * mutex's ownership is the device's too (see MutexObject); the state of a
+ * named event or semaphore is each process's own. */
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
@@ -179,6 +181,9 @@ static DWORD wait_objects(const std::vector<std::shared_ptr<Waitable>>& objects,
                           DWORD timeout) {
   DWORD tid = current_thread_id();
   uint64_t start = device_ms();
+  const double poll_us = 1000.0;
+  bool polled = std::any_of(objects.begin(), objects.end(),
+                            [](const std::shared_ptr<Waitable>& o) { return o->polled(); });
   SyncState& sync = sync_state();
   std::unique_lock<std::mutex> lock(sync.lock);
   for (;;) {
@@ -193,21 +198,24 @@ static DWORD wait_objects(const std::vector<std::shared_ptr<Waitable>>& objects,
         }
         return result;
       }
+      for (auto& o : objects) o->unprobe();
     } else {
       for (size_t i = 0; i < objects.size(); i++) {
         if (objects[i]->signaled(tid)) return objects[i]->acquire(tid) + (DWORD)i;
       }
     }
     if (timeout == 0) return WAIT_TIMEOUT;
-    if (timeout == INFINITE) {
+    if (timeout == INFINITE && !polled) {
       sync.changed.wait(lock);
       continue;
     }
     uint64_t elapsed = device_ms() - start;
-    if (elapsed >= timeout) return WAIT_TIMEOUT;
+    if (timeout != INFINITE && elapsed >= timeout) return WAIT_TIMEOUT;
     /* Device time may change speed meanwhile: wait for the real time that the
-     * rest takes now, then look at the device clock again. */
-    double real_us = std::ceil((double)(timeout - elapsed) * 1000.0 / speed());
+     * rest takes now, then look at the device clock again. Another process
+     * does not wake this one: its objects are looked at again soon. */
+    double real_us = timeout == INFINITE ? 1e9 : std::ceil((double)(timeout - elapsed) * 1000.0 / speed());
+    if (polled) real_us = std::min(real_us, poll_us);
     sync.changed.wait_for(lock, std::chrono::microseconds((long long)real_us + 1));
   }
 }
@@ -457,6 +465,8 @@ struct NamedObject : Waitable {
   ~NamedObject() override;
   /* What another process needs to make its own copy of the object. */
   virtual std::string describe() const = 0;
+  /* Called once the name is this process's (lock file: the name's file). */
+  virtual void share_with_processes(const std::string& lock_file) { (void)lock_file; }
 };
 
 struct EventObject : NamedObject {
@@ -471,18 +481,52 @@ struct EventObject : NamedObject {
   std::string describe() const override { return manual_reset ? "event manual" : "event auto"; }
 };
 
+/* A named mutex is owned by one thread of the whole device: the process of
+ * the owning thread holds an exclusive flock of the name's ".own" file, and
+ * writes its process id there while it owns it. A process that ends while it
+ * owns the mutex leaves the id behind: the next owner sees the mutex
+ * abandoned, as it would see a thread of its own that ended owning it. */
 struct MutexObject : NamedObject, std::enable_shared_from_this<MutexObject> {
   /* Guarded by sync_mutex. */
   DWORD owner = 0;
   DWORD count = 0;
   bool abandoned = false;
+  int own_fd = -1;              /* the ".own" file of a named mutex, or -1 */
+  mutable bool own_held = false; /* this process holds its flock */
   MutexObject() : NamedObject(Kind::mutex) {}
-  bool signaled(DWORD tid) const override { return owner == 0 || owner == tid; }
+  ~MutexObject() override {
+    if (own_fd >= 0) close(own_fd);
+  }
+  void share_with_processes(const std::string& lock_file) override {
+    std::string path = lock_file.substr(0, lock_file.size() - 5) + ".own";
+    own_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  }
+  bool polled() const override { return own_fd >= 0; }
+  bool signaled(DWORD tid) const override {
+    if (owner == tid) return true;
+    if (owner != 0) return false;
+    if (own_fd >= 0 && !own_held) own_held = flock(own_fd, LOCK_EX | LOCK_NB) == 0;
+    return own_fd < 0 || own_held;
+  }
+  void unprobe() override {
+    if (owner == 0 && own_held) {
+      flock(own_fd, LOCK_UN);
+      own_held = false;
+    }
+  }
   DWORD acquire(DWORD tid) override {
     if (owner == 0) {
       owner = tid;
       count = 1;
       t_state.owned.push_back(weak_from_this());
+      if (own_held) {
+        char left[16];
+        if (pread(own_fd, left, sizeof left, 0) > 0) abandoned = true;
+        std::string pid = std::to_string(getpid());
+        if (ftruncate(own_fd, 0) != 0 || pwrite(own_fd, pid.data(), pid.size(), 0) < 0) {
+          /* Only the abandonment of a crashed owner goes unseen. */
+        }
+      }
     } else {
       count++;
     }
@@ -491,6 +535,15 @@ struct MutexObject : NamedObject, std::enable_shared_from_this<MutexObject> {
       return WAIT_ABANDONED;
     }
     return WAIT_OBJECT_0;
+  }
+  /* No thread owns it any more; `cleanly` (a release) clears the owner's id. */
+  void let_go(bool cleanly) {
+    owner = 0;
+    count = 0;
+    if (!own_held) return;
+    if (cleanly && ftruncate(own_fd, 0) != 0) abandoned = true;
+    flock(own_fd, LOCK_UN);
+    own_held = false;
   }
   std::string describe() const override { return "mutex"; }
 };
@@ -513,8 +566,7 @@ void abandon_owned_mutexes() {
   for (auto& weak : t_state.owned) {
     auto mutex = weak.lock();
     if (mutex && mutex->owner == t_state.id) {
-      mutex->owner = 0;
-      mutex->count = 0;
+      mutex->let_go(false);
       mutex->abandoned = true;
       any = true;
     }
@@ -719,6 +771,7 @@ HANDLE create_named(LPCWSTR name, std::shared_ptr<NamedObject> made) {
     return nullptr;
   }
   made->name = key;
+  if (fd >= 0) made->share_with_processes(lock_file_path(kernel_folder(), key));
   table.entries[key] = NameEntry{made, made.get(), fd};
   HANDLE h = handle_open(made);
   SetLastError(claim == Claim::elsewhere ? ERROR_ALREADY_EXISTS : 0);
@@ -746,6 +799,7 @@ HANDLE open_named(LPCWSTR name, Kind kind) {
     }
     object = copy_from_description(description);
     object->name = key;
+    object->share_with_processes(lock_file_path(kernel_folder(), key));
     table.entries[key] = NameEntry{object, object.get(), fd};
   }
   if (object->kind != kind) {
@@ -794,7 +848,7 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initial_owner, LPCWSTR na
   /* An existing mutex is not taken by its creator. */
   if (h && initial_owner && GetLastError() != ERROR_ALREADY_EXISTS) {
     std::lock_guard<std::mutex> guard(sync_mutex());
-    made->acquire(current_thread_id());
+    if (made->signaled(current_thread_id())) made->acquire(current_thread_id());
   }
   return h;
 }
@@ -811,7 +865,7 @@ BOOL WINAPI ReleaseMutex(HANDLE mutex) {
     return FALSE;
   }
   if (--object->count == 0) {
-    object->owner = 0;
+    object->let_go(true);
     auto& owned = t_state.owned;
     owned.erase(std::remove_if(owned.begin(), owned.end(),
                                [&](const std::weak_ptr<MutexObject>& w) {

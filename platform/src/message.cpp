@@ -260,7 +260,7 @@ bool send_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam, bool 
     if (w) {
       if (w->thread_id != tid) target = w->queue;
     } else {
-      remote = wm().remote;
+      remote = remote_locked();
       if (!remote || !remote->owns(window)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return false;
@@ -291,6 +291,12 @@ std::vector<HWND> broadcast_targets() {
 }
 
 }  // namespace
+
+void handle_sent_messages() {
+  std::shared_ptr<Queue> q = current_queue();
+  std::unique_lock<std::mutex> lock(wm().lock);
+  while (!q->sent.empty()) handle_sent(*q, lock);
+}
 
 std::shared_ptr<Queue> current_queue() {
   if (t_queue.queue) return t_queue.queue;
@@ -400,7 +406,7 @@ BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam
     std::lock_guard<std::mutex> guard(wm().lock);
     WindowRecord* w = window_locked(window);
     if (w) return post_locked(*w->queue, window, message, wparam, lparam) ? TRUE : FALSE;
-    remote = wm().remote;
+    remote = remote_locked();
   }
   if (remote && remote->owns(window)) return remote->post(window, message, wparam, lparam);
   SetLastError(ERROR_INVALID_WINDOW_HANDLE);

@@ -34,6 +34,12 @@ struct Waitable : KernelObject {
     (void)tid;
     return WAIT_OBJECT_0;
   }
+  /* With sync_mutex held: gives back what signaled(tid) took for a wait on
+   * several objects that is not satisfied yet. */
+  virtual void unprobe() {}
+  /* Changed by other processes too, so waits look at it again every
+   * millisecond. */
+  virtual bool polled() const { return false; }
 };
 
 /* A thread of this process (started by CreateThread or by a stand-in

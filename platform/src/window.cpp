@@ -21,19 +21,6 @@ HDC window_dc(HWND window, const RECT* clip) { return gdi_window_dc(window, clip
 
 void release_window_dc(HDC dc) { gdi_release_window_dc(dc); }
 
-bool equal_nocase(const std::u16string& a, const WCHAR* b) {
-  size_t n = 0;
-  while (b[n]) n++;
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; i++) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'a' && x <= u'z') x = (char16_t)(x - 32);
-    if (y >= u'a' && y <= u'z') y = (char16_t)(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 std::u16string copy_text(const WCHAR* s) {
   if (!s) return std::u16string();
   size_t n = 0;
@@ -128,6 +115,7 @@ void deliver(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
 void activate(HWND window) {
   HWND old;
   bool raised = false;
+  RemoteWindows* remote;
   {
     std::lock_guard<std::mutex> guard(wm().lock);
     auto& m = wm();
@@ -136,9 +124,13 @@ void activate(HWND window) {
     old = m.foreground;
     if (w) raised = raise_locked(*w);
     m.foreground = window;
+    remote = remote_locked();
   }
+  /* The foreground is the device's: another process's window may have had it. */
+  bool from_elsewhere = remote && window && remote->claim_foreground(window);
   if (raised) notify_observers(window, WindowChange::raised);
-  if (old == window) return;
+  if (old == window && !from_elsewhere) return;
+  if (old == window) old = nullptr;
   if (old) {
     deliver(old, WM_ACTIVATE, WA_INACTIVE, (LPARAM)window);
     /* A thread that loses the activation loses its focus with it. */
@@ -193,7 +185,21 @@ WindowRecord* checked_locked(HWND window) {
 
 }  // namespace
 
-/* ---- Shared with message.cpp ---- */
+/* ---- Shared with message.cpp and window_remote.cpp ---- */
+
+bool equal_nocase(const std::u16string& a, const WCHAR* b) {
+  size_t n = 0;
+  while (b[n]) n++;
+  if (a.size() != n) return false;
+  for (size_t i = 0; i < n; i++) {
+    char16_t x = a[i], y = b[i];
+    if (x >= u'a' && x <= u'z') x = (char16_t)(x - 32);
+    if (y >= u'a' && y <= u'z') y = (char16_t)(y - 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
 
 WindowManager& wm() {
   static WindowManager* manager = new WindowManager;
@@ -261,11 +267,37 @@ LRESULT call_window(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
 
 void notify_observers(HWND window, WindowChange change) {
   std::vector<WindowObserver> observers;
+  RemoteWindows* remote;
   {
     std::lock_guard<std::mutex> guard(wm().lock);
     observers = wm().observers;
+    remote = remote_locked();
   }
+  if (remote) remote->changed(window, change);
   for (auto& observer : observers) observer(window, change);
+}
+
+RemoteWindows* remote_locked() {
+  auto& m = wm();
+  if (!m.remote_chosen && !device_root().empty()) {
+    m.remote = device_windows();
+    m.remote_chosen = true;
+  }
+  return m.remote;
+}
+
+void lose_foreground(HWND window) {
+  HWND focus = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(wm().lock);
+    WindowRecord* w = window_locked(window);
+    if (!w || wm().foreground != window) return;
+    wm().foreground = nullptr;
+    focus = w->queue->focus;
+    w->queue->focus = nullptr;
+  }
+  deliver(window, WM_ACTIVATE, WA_INACTIVE, 0);
+  if (focus) deliver(focus, WM_KILLFOCUS, 0, 0);
 }
 
 /* ---- window_internal.h ---- */
@@ -395,6 +427,7 @@ void window_observers_clear() {
 void window_set_remote(RemoteWindows* remote) {
   std::lock_guard<std::mutex> guard(wm().lock);
   wm().remote = remote;
+  wm().remote_chosen = true;
 }
 
 }  // namespace plat
@@ -407,7 +440,7 @@ RemoteWindows* remote_for(HWND window) {
   RemoteWindows* remote;
   {
     std::lock_guard<std::mutex> guard(wm().lock);
-    remote = wm().remote;
+    remote = remote_locked();
   }
   return remote && window && remote->owns(window) ? remote : nullptr;
 }
@@ -525,8 +558,11 @@ HWND WINAPI CreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR window_n
     if (width < 0) width = 0;
     if (height < 0) height = 0;
     auto w = std::make_shared<WindowRecord>();
-    handle = (HWND)m.next_handle;
-    m.next_handle += 4;
+    RemoteWindows* remote = remote_locked();
+    uintptr_t value = remote ? remote->new_handle(m.next_handle) : m.next_handle;
+    while (m.windows.count((HWND)value)) value += 4;
+    handle = (HWND)value;
+    m.next_handle = value + 4;
     w->handle = handle;
     w->cls = cls;
     w->proc = cls->info.lpfnWndProc;
@@ -789,10 +825,12 @@ HWND WINAPI GetForegroundWindow(void) {
   RemoteWindows* remote;
   {
     std::lock_guard<std::mutex> guard(wm().lock);
-    if (wm().foreground) return wm().foreground;
-    remote = wm().remote;
+    remote = remote_locked();
   }
-  return remote ? remote->foreground() : nullptr;
+  HWND elsewhere = remote ? remote->foreground() : nullptr;
+  if (elsewhere && !is_local(elsewhere)) return elsewhere;
+  std::lock_guard<std::mutex> guard(wm().lock);
+  return wm().foreground;
 }
 
 HWND WINAPI GetActiveWindow(void) {
@@ -802,24 +840,37 @@ HWND WINAPI GetActiveWindow(void) {
   return w && w->thread_id == tid ? w->handle : nullptr;
 }
 
+/* With the lock held: the first local window in Z order that matches. */
+static HWND find_locked(LPCWSTR class_name, LPCWSTR window_name);
+
+HWND plat::find_local_window(const WCHAR* class_name, const WCHAR* title) {
+  std::lock_guard<std::mutex> guard(wm().lock);
+  return find_locked(class_name, title);
+}
+
 HWND WINAPI FindWindowW(LPCWSTR class_name, LPCWSTR window_name) {
   RemoteWindows* remote;
   {
     std::lock_guard<std::mutex> guard(wm().lock);
-    for (HWND h : wm().z) {
-      WindowRecord* w = window_locked(h);
-      if (!w || w->state != WindowState::alive) continue;
-      if (class_name) {
-        if (IS_INTRESOURCE(class_name) ? w->cls->atom != (ATOM)(uintptr_t)class_name
-                                       : !equal_nocase(w->cls->name, class_name))
-          continue;
-      }
-      if (window_name && !equal_nocase(w->title, window_name)) continue;
-      return h;
-    }
-    remote = wm().remote;
+    if (HWND h = find_locked(class_name, window_name)) return h;
+    remote = remote_locked();
   }
   return remote ? remote->find(class_name, window_name) : nullptr;
+}
+
+static HWND find_locked(LPCWSTR class_name, LPCWSTR window_name) {
+  for (HWND h : wm().z) {
+    WindowRecord* w = window_locked(h);
+    if (!w || w->state != WindowState::alive) continue;
+    if (class_name) {
+      if (IS_INTRESOURCE(class_name) ? w->cls->atom != (ATOM)(uintptr_t)class_name
+                                     : !equal_nocase(w->cls->name, class_name))
+        continue;
+    }
+    if (window_name && !equal_nocase(w->title, window_name)) continue;
+    return h;
+  }
+  return nullptr;
 }
 
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect) {
@@ -1220,10 +1271,16 @@ LRESULT WINAPI DefWindowProcW(HWND window, UINT message, WPARAM wparam, LPARAM l
       return 0;
     }
     case WM_SETTEXT: {
-      std::lock_guard<std::mutex> guard(wm().lock);
-      WindowRecord* w = window_locked(window);
-      if (!w) return FALSE;
-      w->title = copy_text((const WCHAR*)lparam);
+      RemoteWindows* remote;
+      {
+        std::lock_guard<std::mutex> guard(wm().lock);
+        WindowRecord* w = window_locked(window);
+        if (!w) return FALSE;
+        w->title = copy_text((const WCHAR*)lparam);
+        remote = remote_locked();
+      }
+      /* Other processes find it by its new title. */
+      if (remote) remote->changed(window, WindowChange::shown);
       return TRUE;
     }
     case WM_GETTEXT: {

@@ -12,15 +12,11 @@
  * process id): their windows are in the local table like any other and are
  * found, shown, raised, sent and posted to directly. Windows of processes
  * that run as separate host processes on the same device root plug in through
- * RemoteWindows below: a registry under <root>/.windows would publish each
- * window's handle (with the owning process's slot in its high bits, so handles
- * stay unique across the device), class, title, visibility, rectangle and Z
- * position, keep the device-wide foreground window, and carry posts and
- * sends over a per-process channel whose reader thread enters them into the
- * local queues (a send waits for the answer written back; WM_COPYDATA carries
- * its block by value). The Win32 calls look a handle up locally first and
- * hand it to the registry when it is not local; FindWindowW asks the registry
- * when no local window matches. */
+ * RemoteWindows below; device_windows() is the registry of the device root
+ * (window_remote.cpp), installed by itself once a device root is set. The
+ * Win32 calls look a handle up locally first and hand it to the registry when
+ * it is not local; FindWindowW asks the registry when no local window matches;
+ * GetForegroundWindow asks it first, as the foreground is the device's. */
 #pragma once
 
 #include <functional>
@@ -92,8 +88,27 @@ class RemoteWindows {
   virtual int text(HWND window, WCHAR* buffer, int max_count) = 0;
   virtual BOOL post(HWND window, UINT message, WPARAM wparam, LPARAM lparam) = 0;
   virtual LRESULT send(HWND window, UINT message, WPARAM wparam, LPARAM lparam) = 0;
+  /* The handle of a new local window, unique on the device; local_next is
+   * this process's next free one. */
+  virtual uintptr_t new_handle(uintptr_t local_next) { return local_next; }
+  /* A local window changed (created, destroyed, shown, hidden, raised, made
+   * the foreground window, retitled: `shown` with no change of visibility).
+   * Called without the window manager's lock. */
+  virtual void changed(HWND window, WindowChange change) { (void)window, (void)change; }
+  /* A local window becomes the device's foreground window; true when a
+   * window of another process had that place (and has now lost it). */
+  virtual bool claim_foreground(HWND window) {
+    (void)window;
+    return false;
+  }
 };
-/* Installs the registry of remote windows (null: none, the default). */
+/* Installs a registry of remote windows (null: none) in place of the device
+ * root's own. */
 void window_set_remote(RemoteWindows* remote);
+/* The registry of the windows of every host process on the device root. */
+RemoteWindows* device_windows();
+/* FindWindowW among the windows of this host process only (the simulator's
+ * console and screen drive the program of their own process). */
+HWND find_local_window(const WCHAR* class_name, const WCHAR* title);
 
 }  // namespace plat

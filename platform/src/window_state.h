@@ -123,12 +123,27 @@ struct WindowManager {
   int cursor_count = 0;
   std::vector<WindowObserver> observers;
   RemoteWindows* remote = nullptr;
+  bool remote_chosen = false; /* by window_set_remote, or device_windows() installed */
 };
 
 WindowManager& wm();
 
 /* The calling thread's queue, made on first use. Call without the lock. */
 std::shared_ptr<Queue> current_queue();
+
+/* Window titles and class names compare without regard to ASCII case. */
+bool equal_nocase(const std::u16string& a, const WCHAR* b);
+
+/* With the lock held: the registry of other processes' windows, or null. */
+RemoteWindows* remote_locked();
+
+/* Handles what other threads and processes have sent to the calling thread
+ * (lock not held). */
+void handle_sent_messages();
+
+/* A window of another process became the device's foreground window: the
+ * local one that had the place loses it (lock not held). */
+void lose_foreground(HWND window);
 
 /* With the lock held: the live (or being destroyed) window of a handle. */
 WindowRecord* window_locked(HWND window);

@@ -41,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (ini_write_string(u"CONFIG", u"ID", u"值-7", path) != 1) abort();
   if (read(u"ID", path) != u"值-7") abort();
   if (read(u"A", path) != other_before) abort();
-  if (std::filesystem::exists(file + ".tmp")) abort();
+  for (auto& entry : std::filesystem::directory_iterator(folder()))
+    if (entry.path().filename().string().compare(0, 9, "fuzz.ini.") == 0) abort();
   return 0;
 }

@@ -13,6 +13,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -945,19 +946,116 @@ TEST_F(Files, NamedDevicesOpenThroughTheirModule) {
 
 #endif
 
-/* A file open without FILE_SHARE_DELETE cannot be deleted. */
-TEST_F(Files, OpenFileIsNotDeletedWithoutShareDelete) {
-  write(TEXT("open.txt"), "x");
-  HANDLE h = CreateFileW(path(TEXT("open.txt")).c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  SetLastError(kSentinel);
-  const BOOL deleted = DeleteFileW(path(TEXT("open.txt")).c_str());
-  const DWORD error = GetLastError();
-  KNOWN_HOST_DIFFERENCE("share modes are accepted but not enforced", deleted);
-  if (!known_difference::on_host()) {
-    EXPECT_EQ(error, (DWORD)ERROR_SHARING_VIOLATION);
+/* Share modes: an open whose access another open handle does not share, or
+ * that does not share the access another handle has, fails with
+ * ERROR_SHARING_VIOLATION and leaves the file as it was (a refused
+ * CREATE_ALWAYS truncates nothing); so does deleting a file that a handle has
+ * open without FILE_SHARE_DELETE. Closing the handle ends the conflict. */
+TEST_F(Files, ShareModesOfOpenHandles) {
+  const DWORD R = GENERIC_READ, W = GENERIC_WRITE;
+  const DWORD SR = FILE_SHARE_READ, SW = FILE_SHARE_WRITE, SD = FILE_SHARE_DELETE;
+  const DWORD kDelete = 0; /* the second step deletes the file */
+  struct Case {
+    const char* what;
+    DWORD access1, share1;
+    DWORD access2, share2, disposition2;
+    bool allowed;
+  } cases[] = {
+      {"read/read, both share reading", R, SR, R, SR, OPEN_EXISTING, true},
+      {"read/read, the first shares nothing", R, 0, R, SR | SW, OPEN_EXISTING, false},
+      {"read/read, the second shares nothing", R, SR, R, 0, OPEN_EXISTING, false},
+      {"read/write, the first shares reading only", R, SR, W, SR | SW, OPEN_EXISTING, false},
+      {"read/write, the first shares writing", R, SR | SW, W, SR | SW, OPEN_EXISTING, true},
+      {"read/write, the second does not share reading", R, SR | SW, W, SW, OPEN_EXISTING, false},
+      {"write/read, the first shares reading", W, SR, R, SR | SW, OPEN_EXISTING, true},
+      {"write/read, the second does not share writing", W, SR, R, SR, OPEN_EXISTING, false},
+      {"write/write, both share writing", W, SW, W, SW, OPEN_EXISTING, true},
+      {"write/write, the first shares nothing", W, 0, W, SR | SW, OPEN_EXISTING, false},
+      {"write/create-always, the first shares reading", W, SR, W, SR | SW, CREATE_ALWAYS, false},
+      {"read+write/read+write, both share both", R | W, SR | SW, R | W, SR | SW, OPEN_ALWAYS, true},
+      {"read/delete, no FILE_SHARE_DELETE", R, SR | SW, kDelete, 0, 0, false},
+      {"write/delete, no FILE_SHARE_DELETE", W, 0, kDelete, 0, 0, false},
+      {"read/delete, FILE_SHARE_DELETE", R, SR | SD, kDelete, 0, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    write(TEXT("shared.txt"), "abc");
+    const wstring file = path(TEXT("shared.txt"));
+    HANDLE first = CreateFileW(file.c_str(), c.access1, c.share1, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    SetLastError(kSentinel);
+    bool done;
+    HANDLE second = INVALID_HANDLE_VALUE;
+    if (c.access2 == kDelete) {
+      done = DeleteFileW(file.c_str()) != FALSE;
+    } else {
+      second = CreateFileW(file.c_str(), c.access2, c.share2, NULL, c.disposition2, 0, NULL);
+      done = second != INVALID_HANDLE_VALUE;
+    }
+    const DWORD error = GetLastError();
+    EXPECT_EQ(c.allowed, done);
+    if (!c.allowed) {
+      EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, error);
+    }
+    if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
+    CloseHandle(first);
+    if (!c.allowed) {
+      EXPECT_EQ("abc", read(TEXT("shared.txt")));
+    }
+    /* The conflict ends with the handle. */
+    if (!c.allowed && c.access2 == kDelete) {
+      EXPECT_TRUE(DeleteFileW(file.c_str()));
+    } else if (!c.allowed) {
+      second = CreateFileW(file.c_str(), c.access2, c.share2, NULL, c.disposition2, 0, NULL);
+      EXPECT_NE(second, INVALID_HANDLE_VALUE);
+      CloseHandle(second);
+    }
+    DeleteFileW(file.c_str());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(file.c_str()));
   }
-  CloseHandle(h);
 }
+
+#ifndef _WIN32
+/* Host: the handles of another process of the device count the same, and a
+ * process that dies holds nothing any more. */
+TEST_F(Files, ShareModesAcrossProcesses) {
+  write(TEXT("held.txt"), "abc");
+  const wstring file = path(TEXT("held.txt"));
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    plat::set_device_root(folder_.host_root());
+    HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    char c = h != INVALID_HANDLE_VALUE ? 'y' : 'n';
+    if (::write(ready[1], &c, 1) != 1) _exit(2);
+    pause();
+    _exit(0);
+  }
+  char c = 0;
+  EXPECT_EQ(::read(ready[0], &c, 1), 1);
+  EXPECT_EQ(c, 'y');
+  HANDLE reader = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+  EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "the other process shares reading";
+  CloseHandle(reader);
+  SetLastError(kSentinel);
+  EXPECT_EQ(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                        CREATE_ALWAYS, 0, NULL),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(DeleteFileW(file.c_str()));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+  EXPECT_EQ("abc", read(TEXT("held.txt")));
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  HANDLE writer = CreateFileW(file.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+  EXPECT_NE(writer, INVALID_HANDLE_VALUE);
+  CloseHandle(writer);
+  EXPECT_TRUE(DeleteFileW(file.c_str()));
+}
+#endif
 
 }  // namespace

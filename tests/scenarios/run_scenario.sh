@@ -20,7 +20,12 @@
 #   #! png: FILE W H          FILE (in RUN_DIR) is a PNG of W x H pixels
 #   #! second: N              while the run is up, a second Velmar on the same
 #                             device exits with N and shows no window; the
-#                             script then goes on
+#                             script then goes on. By default the second
+#                             starts before the script; with a line
+#                             "#! second-here" the lines before it run first,
+#                             and the second starts once the event log holds
+#                             the text of "#! second-after: TEXT" (default:
+#                             the shell's window came to the foreground)
 set -uo pipefail
 
 velmar=$1
@@ -50,18 +55,26 @@ else
   run --script - <input.fifo >events.log 2>stderr.log &
   first=$!
   exec 3>input.fifo
+  second_after=$(directives second-after | tail -1)
+  second_after=${second_after:-'"title":"APS","action":"foreground"'}
+  if grep -qx '#! second-here' "$scenario"; then
+    sed '/^#! second-here$/,$d' "$scenario" >&3
+    rest=$(sed -n '/^#! second-here$/,$p' "$scenario")
+  else
+    rest=$(cat "$scenario")
+  fi
   for _ in $(seq 300); do
-    grep -qF '"title":"APS","action":"foreground"' events.log && break
+    grep -qF -- "$second_after" events.log && break
     sleep 0.1
   done
-  grep -qF '"title":"APS","action":"foreground"' events.log || fail "the first run shows no window"
+  grep -qF -- "$second_after" events.log || fail "the first run's events lack: $second_after"
   : >empty.txt
   timeout 60 "$velmar" --headless --device device --script empty.txt >second.log 2>second.err
   second_status=$?
   [ "$second_status" = "$second" ] || fail "the second run exited $second_status, expected $second"
   grep -qF '"ev":"window"' second.log && fail "the second run changed a window: $(grep -F '"ev":"window"' second.log)"
   kill -0 "$first" 2>/dev/null || fail "the first run ended when the second started"
-  cat "$scenario" >&3
+  printf '%s\n' "$rest" >&3
   exec 3>&-
   wait "$first"
   status=$?

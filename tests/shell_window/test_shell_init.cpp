@@ -16,6 +16,7 @@
 #include "shell_fixture.h"
 #include "shell_init.h"
 #include "tts.h"
+#include "tts_stand_in.h"
 
 #ifndef _WIN32
 #include <atomic>
@@ -274,6 +275,29 @@ TEST_F(ShellInit, BluetoothProgramThatCannotStartIsNotCountedAsStarted) {
   tts_handle = 0;
 }
 #endif
+
+/* A start-up thread that blocks (here in the TTS engine's start, through the
+ * stand-in's hold) does not keep the shell from ending: shutdown waits its
+ * 3 s of device time, then goes on without releasing the engine. */
+TEST_F(ShellInit, BlockedStartupThreadDoesNotKeepTheShellFromEnding) {
+  ASSERT_TRUE(device_.write(TEXT("Velmar.res"), shell_test::empty_skin()));
+  ASSERT_TRUE(device_.write(TEXT("tts\\Resource.dat"), "engine"));
+  HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  tts_stand_in_hold_init(gate);
+  HWND window = create_main_window(GetModuleHandleW(nullptr));
+  ASSERT_NE(window, nullptr);
+  const DWORD start = GetTickCount();
+  ASSERT_TRUE(DestroyWindow(window));
+  EXPECT_EQ(pump(), 0) << "the loop ends";
+  EXPECT_GE(GetTickCount() - start, (DWORD)SHELL_STARTUP_WAIT_MS - 20) << "after the whole wait";
+  EXPECT_EQ(tts_handle, (HANDLE)0);
+  /* The engine starts late, and is left to the end of the program. */
+  SetEvent(gate);
+  for (int i = 0; i < 500 && !tts_handle; i++) Sleep(10);
+  EXPECT_NE(tts_handle, (HANDLE)0);
+  tts_stand_in_hold_init(nullptr);
+  CloseHandle(gate);
+}
 
 TEST_F(ShellInit, StartupThreadStartsTheTtsEngineFromTheProgramFolder) {
   EXPECT_EQ(shell_startup_thread(nullptr), 0u);

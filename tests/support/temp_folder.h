@@ -75,8 +75,8 @@ class TempFolder {
 
   /* The whole file, or "<missing>" when it cannot be opened. */
   std::string read(const wstring& relative) const {
-    HANDLE h = CreateFileW(path(relative).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE h = CreateFileW(path(relative).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE) return "<missing>";
     std::string bytes;
     char chunk[4096];

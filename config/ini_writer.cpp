@@ -20,16 +20,33 @@ IniWriteStepHook step_hook = NULL;
 
 bool step(int which) { return !step_hook || step_hook(which); }
 
+/* A reader that holds the target open (a C stream shares no deletion) makes
+ * the replace fail for as long as it reads: try again every 10 ms, 2 s at
+ * most, before the write counts as failed. */
+const int kReplaceRetryMs = 10;
+const int kReplaceRetries = 200;
+
 /* Puts replacement in the place of target in one step. Windows CE has no
  * MoveFileExW: there DeleteAndRenameFile replaces an existing target, and a
  * missing one is a plain rename. */
-BOOL replace_file(const WCHAR* target, const WCHAR* replacement, bool target_exists) {
+BOOL replace_once(const WCHAR* target, const WCHAR* replacement, bool target_exists) {
 #if defined(_WIN32_WCE)
   return target_exists ? DeleteAndRenameFile(target, replacement) : MoveFileW(replacement, target);
 #else
   (void)target_exists;
   return MoveFileExW(replacement, target, MOVEFILE_REPLACE_EXISTING);
 #endif
+}
+
+BOOL replace_file(const WCHAR* target, const WCHAR* replacement, bool target_exists) {
+  for (int attempt = 0;; attempt++) {
+    if (replace_once(target, replacement, target_exists)) return TRUE;
+    DWORD error = GetLastError();
+    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) ||
+        attempt == kReplaceRetries)
+      return FALSE;
+    Sleep(kReplaceRetryMs);
+  }
 }
 
 /* The separator before text placed at offset: "\r\n" unless the unit before it

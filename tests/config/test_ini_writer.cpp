@@ -182,6 +182,39 @@ TEST(IniWriteString, FileKeepsItsAttributes) {
   EXPECT_EQ("[CONFIG]\r\nID=6\r\n", root.read("config.ini"));
 }
 
+/* A reader holding the file open without sharing its deletion (as a C
+ * stream does) blocks the replace only while it reads: the write waits for it
+ * and its value is kept, instead of failing at once. */
+TEST(IniWriteString, WaitsForAReaderThatHoldsTheFile) {
+  DeviceRoot root;
+  const fixture::WString path = DeviceRoot::device("config.ini");
+  root.write("config.ini", "[CONFIG]\r\nID=5\r\n");
+  HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+  struct Write {
+    const WCHAR* path;
+    int result;
+  } write = {path.c_str(), -1};
+  HANDLE writer = CreateThread(
+      NULL, 0,
+      [](LPVOID parameter) -> DWORD {
+        Write* w = (Write*)parameter;
+        w->result = ini_write_string(TEXT("CONFIG"), TEXT("ID"), TEXT("6"), w->path);
+        return 0;
+      },
+      &write, 0, NULL);
+  ASSERT_NE((HANDLE)NULL, writer);
+  /* The writer is still waiting while the reader reads. */
+  EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(writer, 200));
+  CloseHandle(reader);
+  ASSERT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(writer, 10000));
+  CloseHandle(writer);
+  EXPECT_EQ(1, write.result);
+  EXPECT_EQ("[CONFIG]\r\nID=6\r\n", root.read("config.ini"));
+  EXPECT_EQ("", temp_left(root));
+}
+
 /* The longest text that fits: a UTF-16 file's 511 characters of
  * "ID=" value "\r\n"; an ANSI file's work area of 1024 bytes holding "CONFIG",
  * "ID" and the value, each terminated. One more is refused. */

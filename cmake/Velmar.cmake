@@ -41,7 +41,9 @@ function(velmar_tests)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES TIMEOUT 300)
     if(VELMAR_WINDOWS)
-      set_tests_properties(${name} PROPERTIES ENVIRONMENT "${VELMAR_WINE_ENVIRONMENT}")
+      # Every death test starts a Wine process of its own: test_ini_writer's
+      # ends a writer at each of its steps, about a minute on an idle machine.
+      set_tests_properties(${name} PROPERTIES TIMEOUT 900 ENVIRONMENT "${VELMAR_WINE_ENVIRONMENT}")
       if(name IN_LIST VELMAR_WINE_SHARED_TESTS)
         set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_prefix)
       endif()

@@ -343,7 +343,6 @@ std::string share_path(dev_t dev, ino_t ino) {
   std::string dir = kernel_folder();
   if (dir.empty()) return std::string();
   dir += "/share";
-  mkdir(dir.c_str(), 0755);
   char name[64];
   snprintf(name, sizeof name, "/%llx-%llx", (unsigned long long)dev, (unsigned long long)ino);
   return dir + name;
@@ -355,6 +354,11 @@ int share_lock(const std::string& path, bool create) {
   if (path.empty()) return -1;
   for (;;) {
     int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+    if (fd < 0 && create && errno == ENOENT) {
+      /* The device's first shared open: its folder is made once. */
+      mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
+      fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_CREAT, 0644);
+    }
     if (fd < 0) return -1;
     struct stat mine, named;
     if (flock(fd, LOCK_EX) == 0 && fstat(fd, &mine) == 0 && stat(path.c_str(), &named) == 0 &&

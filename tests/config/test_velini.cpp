@@ -12,52 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "tool_run.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string out; /* standard output */
-  std::string err; /* standard error */
-};
-
-std::string slurp(int fd) {
-  std::string text;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, (size_t)n);
-  return text;
-}
-
-/* Runs velini with exactly these arguments (no shell between). */
+/* Runs velini with exactly these arguments. */
 ToolRun velini(const std::vector<std::string>& args) {
-  const std::string exe = std::string(VELMAR_BINARY_DIR) + "/bin/velini";
-  int out[2], err[2];
-  ToolRun run;
-  if (pipe(out) != 0 || pipe(err) != 0) return run;
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    close(out[0]);
-    close(err[0]);
-    std::vector<char*> argv{const_cast<char*>(exe.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(exe.c_str(), argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  run.out = slurp(out[0]);
-  run.err = slurp(err[0]);
-  close(out[0]);
-  close(err[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return run_tool(std::string(VELMAR_BINARY_DIR) + "/bin/velini", args);
 }
 
 std::string read_file(const fs::path& path) {

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "tool_run.h"
+
 namespace {
 
 const std::string kTool = std::string(VELMAR_BINARY_DIR) + "/bin/velgps";
@@ -32,53 +34,17 @@ struct Result {
   int status = -1;
 };
 
-/* Runs velgps; `while_running`, when given, is called with the child's pid
- * and its output read so far until it returns false. */
+/* Runs velgps; `while_running` as run_tool's. */
 Result run(const std::vector<std::string>& args,
            const std::function<bool(pid_t, const std::string&, const std::string&)>&
                while_running = nullptr) {
-  int out[2], err[2];
+  ToolRun tool = run_tool(kTool, args, while_running);
   Result r;
-  if (pipe(out) != 0 || pipe(err) != 0) return r;
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    close(out[0]), close(err[0]), close(out[1]), close(err[1]);
-    std::vector<char*> argv = {(char*)kTool.c_str()};
-    for (const std::string& a : args) argv.push_back((char*)a.c_str());
-    argv.push_back(nullptr);
-    execv(kTool.c_str(), argv.data());
-    _exit(127);
-  }
-  close(out[1]), close(err[1]);
-  std::string text, errors;
-  bool watching = (bool)while_running;
-  struct pollfd p[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  int open_pipes = 2;
-  while (open_pipes > 0) {
-    if (watching) watching = while_running(pid, text, errors);
-    if (poll(p, 2, 20) <= 0) continue;
-    for (int i = 0; i < 2; i++) {
-      if (!(p[i].revents & (POLLIN | POLLHUP))) continue;
-      char buffer[4096];
-      ssize_t n = read(p[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        (i ? errors : text).append(buffer, (size_t)n);
-      } else {
-        close(p[i].fd);
-        p[i].fd = -1;
-        open_pipes--;
-      }
-    }
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.errors = errors;
+  r.status = tool.status;
+  r.errors = tool.err;
   size_t begin = 0;
-  for (size_t i; (i = text.find('\n', begin)) != std::string::npos; begin = i + 1)
-    r.lines.push_back(text.substr(begin, i - begin));
+  for (size_t i; (i = tool.out.find('\n', begin)) != std::string::npos; begin = i + 1)
+    r.lines.push_back(tool.out.substr(begin, i - begin));
   return r;
 }
 
